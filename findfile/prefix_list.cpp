@@ -1,0 +1,143 @@
+/*
+ * Prefix lists and file lookup through them.  The lookups print nothing
+ * unless the trace is on; the caller words any failure.
+ */
+#include "findfile/prefix_list.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/checked.h"
+
+static bool lookup_trace = false;
+
+static const char path_list_separator = ':';
+
+void
+set_lookup_trace(bool on)
+{
+	lookup_trace = on;
+}
+
+void
+prefix_add(struct prefix_list *list, const char *prefix, bool at_front)
+{
+	struct prefix_entry **place = &list->entries;
+	if (!at_front)
+		while (*place != nullptr)
+			place = &(*place)->next_entry;
+
+	int len = static_cast<int>(strlen(prefix));
+	if (list->longest_prefix < len)
+		list->longest_prefix = len;
+
+	auto *entry = static_cast<struct prefix_entry *>(
+	    checked_malloc(sizeof(struct prefix_entry)));
+	entry->prefix_text = checked_strdup(prefix);
+	entry->next_entry = *place;
+	*place = entry;
+}
+
+void
+prefix_append(struct prefix_list *list, const char *prefix)
+{
+	prefix_add(list, prefix, false);
+}
+
+void
+prefix_prepend(struct prefix_list *list, const char *prefix)
+{
+	prefix_add(list, prefix, true);
+}
+
+void
+prefixes_from_string(const char *text, struct prefix_list *list)
+{
+	/* Room for the longest component, a '/' or "./", and the NUL. */
+	char *work = static_cast<char *>(checked_malloc(strlen(text) + 3));
+
+	if (lookup_trace)
+		fprintf(stderr,
+		        "Convert string '%s' into prefixes, separator = '%c'\n",
+		        text, path_list_separator);
+
+	const char *start = text;
+	for (;;) {
+		const char *end = strchr(start, path_list_separator);
+		size_t len = end != nullptr ? static_cast<size_t>(end - start)
+		                            : strlen(start);
+		if (len == 0) {
+			strcpy(work, "./");
+		} else {
+			memcpy(work, start, len);
+			if (work[len - 1] != '/')
+				work[len++] = '/';
+			work[len] = '\0';
+		}
+		if (lookup_trace)
+			fprintf(stderr, "  - add prefix: %s\n", work);
+		prefix_append(list, work);
+		if (end == nullptr)
+			break;
+		start = end + 1;
+	}
+	free(work);
+}
+
+void
+prefixes_from_env(const char *name, struct prefix_list *list)
+{
+	const char *value = getenv(name);
+	if (value != nullptr)
+		prefixes_from_string(value, list);
+}
+
+/* A candidate must exist, not be a directory, and grant MODE. */
+static bool
+acceptable(const char *path, int mode)
+{
+	struct stat st;
+	return stat(path, &st) == 0 && !S_ISDIR(st.st_mode) &&
+	       access(path, mode) == 0;
+}
+
+char *
+find_in_prefixes(const struct prefix_list *list, const char *name, int mode)
+{
+	if (lookup_trace)
+		fprintf(stderr, "Looking for '%s'\n", name);
+
+	size_t name_len = strlen(name);
+	char *buffer = static_cast<char *>(checked_malloc(
+	    static_cast<size_t>(list->longest_prefix) + name_len + 1));
+
+	if (name[0] == '/') {
+		/* The caller named the file: trust access() alone. */
+		if (access(name, mode) == 0) {
+			memcpy(buffer, name, name_len + 1);
+			if (lookup_trace)
+				fprintf(stderr, "  - found: absolute path\n");
+			return buffer;
+		}
+		if (lookup_trace)
+			fprintf(stderr,
+			        "  - failed to locate using absolute path\n");
+	} else {
+		for (const struct prefix_entry *e = list->entries; e != nullptr;
+		     e = e->next_entry) {
+			size_t len = strlen(e->prefix_text);
+			memcpy(buffer, e->prefix_text, len);
+			memcpy(buffer + len, name, name_len + 1);
+			if (acceptable(buffer, mode))
+				return buffer;
+		}
+	}
+
+	if (lookup_trace && list->entries == nullptr)
+		fprintf(stderr, "  - failed: no entries in prefix list\n");
+	free(buffer);
+	return nullptr;
+}

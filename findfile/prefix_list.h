@@ -1,0 +1,44 @@
+/*
+ * Prefix lists: ordered lists of string prefixes (normally directories
+ * ending in '/') through which a file is looked up by plain concatenation,
+ * first match winning.  Lists only grow; they copy what they are given.
+ */
+#ifndef VEK_FINDFILE_PREFIX_LIST_H
+#define VEK_FINDFILE_PREFIX_LIST_H
+
+struct prefix_entry {
+	char *prefix_text;               /* the list's own copy */
+	struct prefix_entry *next_entry; /* null for the last */
+};
+
+struct prefix_list {
+	struct prefix_entry *entries; /* null while empty */
+	int longest_prefix;           /* longest ever added; never lowered */
+};
+
+/* Add PREFIX first (AT_FRONT) or last, exactly as given: no '/' is added,
+ * and a prefix already present is added again. */
+void prefix_add(struct prefix_list *list, const char *prefix, bool at_front);
+void prefix_append(struct prefix_list *list, const char *prefix);
+void prefix_prepend(struct prefix_list *list, const char *prefix);
+
+/* Append each ':'-separated component of TEXT, with a '/' added where it
+ * lacks one; an empty component becomes "./". */
+void prefixes_from_string(const char *text, struct prefix_list *list);
+
+/* prefixes_from_string of the variable NAME's value; unset adds nothing. */
+void prefixes_from_env(const char *name, struct prefix_list *list);
+
+/*
+ * Try each prefix followed directly by NAME; the first candidate that
+ * exists, is not a directory and passes access(MODE) wins.  An absolute
+ * NAME is checked alone, on access(MODE) only.  Returns a heap string the
+ * caller owns, or null.
+ */
+char *find_in_prefixes(const struct prefix_list *list, const char *name,
+                       int mode);
+
+/* Turn the lookup trace on standard error on or off (off at start). */
+void set_lookup_trace(bool on);
+
+#endif

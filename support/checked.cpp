@@ -1,0 +1,76 @@
+/*
+ * Checked allocation: callers never test for null, because the only answer
+ * this system has to a failed allocation is one line and exit status 1.
+ */
+#include "support/checked.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+void (*fatal_exit_hook)(void) = nullptr;
+
+static const char *oom_program_name = "";
+
+void
+set_oom_program_name(const char *name)
+{
+	oom_program_name = name;
+}
+
+void
+report_out_of_memory(size_t size)
+{
+	fprintf(stderr, "\n%s%sout of memory allocating %lu bytes\n",
+	        oom_program_name, *oom_program_name != '\0' ? ": " : "",
+	        (unsigned long)size);
+	fatal_exit(1);
+}
+
+void
+fatal_exit(int status)
+{
+	if (fatal_exit_hook != nullptr)
+		fatal_exit_hook();
+	exit(status);
+}
+
+void *
+checked_malloc(size_t size)
+{
+	if (size == 0)
+		size = 1;
+	void *block = malloc(size);
+	if (block == nullptr)
+		report_out_of_memory(size);
+	return block;
+}
+
+void *
+checked_calloc(size_t count, size_t size)
+{
+	if (count == 0 || size == 0)
+		count = size = 1;
+	void *block = calloc(count, size);
+	if (block == nullptr)
+		report_out_of_memory(count * size);
+	return block;
+}
+
+void *
+checked_realloc(void *block, size_t size)
+{
+	if (size == 0)
+		size = 1;
+	void *moved = block == nullptr ? malloc(size) : realloc(block, size);
+	if (moved == nullptr)
+		report_out_of_memory(size);
+	return moved;
+}
+
+char *
+checked_strdup(const char *text)
+{
+	size_t size = strlen(text) + 1;
+	return static_cast<char *>(memcpy(checked_malloc(size), text, size));
+}

@@ -1,0 +1,26 @@
+/*
+ * Host differences and compiler annotations, kept in one place so that no
+ * module needs an #ifdef of its own.
+ */
+#ifndef VEK_SUPPORT_PORTABILITY_H
+#define VEK_SUPPORT_PORTABILITY_H
+
+#include <limits.h>
+#include <sys/wait.h>
+
+/* Variadic string lists end in a null pointer; let the compiler check it. */
+#define VEK_SENTINEL __attribute__((sentinel))
+#define VEK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+
+#ifndef PATH_MAX
+#define PATH_MAX 1024
+#endif
+
+/* Not every system defines the core-dump test of a wait status. */
+#ifdef WCOREDUMP
+#define VEK_WCOREDUMP(status) WCOREDUMP(status)
+#else
+#define VEK_WCOREDUMP(status) (((status)&0x80) != 0)
+#endif
+
+#endif

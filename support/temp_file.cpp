@@ -1,0 +1,78 @@
+/*
+ * Temporary directory choice and unique file creation.
+ */
+#include "support/temp_file.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/checked.h"
+#include "support/join.h"
+
+static char *cached_temp_dir = nullptr;
+
+static const char default_prefix[] = "cc";
+static const char unique_part[] = "XXXXXX";
+
+/* A candidate must be a directory we may read, write and search. */
+static bool
+usable_dir(const char *dir)
+{
+	struct stat st;
+	return dir != nullptr && access(dir, R_OK | W_OK | X_OK) == 0 &&
+	       stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+const char *
+temp_dir_choose(void)
+{
+	if (cached_temp_dir != nullptr)
+		return cached_temp_dir;
+
+	const char *const candidates[] = {
+	    getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"),
+	    "/tmp/",          "/var/tmp",    "/tmp",
+	};
+	const char *chosen = ".";
+	for (const char *dir : candidates) {
+		if (usable_dir(dir)) {
+			chosen = dir;
+			break;
+		}
+	}
+	/* The '/' is appended even after one that is there already, so
+	 * names stay a plain concatenation of directory and file name. */
+	cached_temp_dir = join_strings(chosen, "/", nullptr);
+	return cached_temp_dir;
+}
+
+char *
+temp_file_make_prefixed(const char *prefix, const char *suffix)
+{
+	const char *dir = temp_dir_choose();
+	if (prefix == nullptr)
+		prefix = default_prefix;
+	if (suffix == nullptr)
+		suffix = "";
+
+	char *name = join_strings(dir, prefix, unique_part, suffix, nullptr);
+	int fd = mkstemps(name, static_cast<int>(strlen(suffix)));
+	if (fd == -1) {
+		fprintf(stderr, "Cannot create temporary file in %s: %s\n", dir,
+		        strerror(errno));
+		abort();
+	}
+	if (close(fd) != 0)
+		abort();
+	return name;
+}
+
+char *
+temp_file_make(const char *suffix)
+{
+	return temp_file_make_prefixed(nullptr, suffix);
+}

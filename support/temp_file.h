@@ -1,0 +1,27 @@
+/*
+ * Temporary files.  The directory is chosen once per process; each file is
+ * created empty and closed, and only its name is handed back.  Removing the
+ * file and freeing the name are the caller's duty.
+ */
+#ifndef VEK_SUPPORT_TEMP_FILE_H
+#define VEK_SUPPORT_TEMP_FILE_H
+
+/*
+ * The temporary directory, always ending in an appended '/': the first
+ * usable of $TMPDIR, $TMP, $TEMP, "/tmp/", "/var/tmp", "/tmp", else ".".
+ * Chosen at the first call and cached for the life of the process.
+ */
+const char *temp_dir_choose(void);
+
+/*
+ * Create a new empty file named DIR PREFIX XXXXXX SUFFIX (prefix "cc" when
+ * null, suffix "" when null) and return its name, which the caller frees.
+ * Never returns null: a file that cannot be created prints one line and
+ * aborts.
+ */
+char *temp_file_make_prefixed(const char *prefix, const char *suffix);
+
+/* temp_file_make_prefixed with the default prefix. */
+char *temp_file_make(const char *suffix);
+
+#endif
