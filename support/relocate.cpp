@@ -1,0 +1,299 @@
+/*
+ * Relocation of build-time directories.  An installed tree may be moved as a
+ * whole; what stays true is the relative way from its bin directory to each
+ * of its other directories.  So we find the directory the running program
+ * really sits in and walk that same way from there.  Everything here uses
+ * malloc rather than the checked allocators: running out of memory only
+ * means the caller keeps its built-in directory.
+ */
+#include "support/relocate.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/char_class.h"
+#include "support/portability.h"
+
+/*
+ * A $PATH candidate up to this size is built on the stack: that covers any
+ * ordinary PATH while keeping the frame within one page; a longer one goes
+ * to the heap.
+ */
+constexpr size_t CANDIDATE_STACK_SIZE = 4031;
+
+static const char up_one_level[] = "../";
+
+static void
+free_components(char **components)
+{
+	if (components == nullptr)
+		return;
+	for (char **c = components; *c != nullptr; c++)
+		free(*c);
+	free(components);
+}
+
+static size_t
+count_separator_runs(const char *path)
+{
+	size_t runs = 0;
+	for (const char *p = path; *p != '\0'; p++)
+		if (*p == '/' && (p == path || p[-1] != '/'))
+			runs++;
+	return runs;
+}
+
+char **
+split_path_components(const char *path, int *count)
+{
+	if (path == nullptr || *path == '\0')
+		return nullptr;
+
+	/* Each run of '/' closes one component; the text after the last
+	 * run may make one more, and the null needs a slot. */
+	size_t runs = count_separator_runs(path);
+	if (runs > INT_MAX - 2)
+		return nullptr; /* the count could not be reported */
+	auto **components =
+	    static_cast<char **>(malloc((runs + 2) * sizeof(char *)));
+	if (components == nullptr)
+		return nullptr;
+
+	size_t found = 0;
+	for (const char *start = path; *start != '\0';) {
+		size_t len = strcspn(start, "/");
+		len += strspn(start + len, "/");
+		char *piece = static_cast<char *>(malloc(len + 1));
+		if (piece == nullptr) {
+			components[found] = nullptr;
+			free_components(components);
+			return nullptr;
+		}
+		memcpy(piece, start, len);
+		piece[len] = '\0';
+		components[found++] = piece;
+		start += len;
+	}
+	components[found] = nullptr;
+	if (count != nullptr)
+		*count = static_cast<int>(found);
+	return components;
+}
+
+const char *
+path_basename(const char *path)
+{
+	const char *slash = strrchr(path, '/');
+	return slash != nullptr ? slash + 1 : path;
+}
+
+const char *
+path_basename_dos(const char *path)
+{
+	if ((char_class_table[static_cast<unsigned char>(path[0])] &
+	     CHAR_LETTER) != 0 &&
+	    path[1] == ':')
+		path += 2;
+	const char *base = path;
+	for (const char *p = path; *p != '\0'; p++)
+		if (*p == '/' || *p == '\\')
+			base = p + 1;
+	return base;
+}
+
+char *
+real_path_dup(const char *path)
+{
+	char resolved[PATH_MAX];
+	return strdup(realpath(path, resolved) != nullptr ? resolved : path);
+}
+
+/* access(X_OK) alone also passes a searchable directory of that name. */
+static bool
+runnable_file(const char *candidate)
+{
+	struct stat st;
+	return access(candidate, X_OK) == 0 && stat(candidate, &st) == 0 &&
+	       S_ISREG(st.st_mode);
+}
+
+/*
+ * Try NAME in each element of PATH_VALUE in order, an empty element meaning
+ * the current directory.  The first runnable candidate is left in CANDIDATE,
+ * which holds the longest element, a '/', NAME and the NUL.
+ */
+static bool
+search_path(const char *path_value, const char *name, char *candidate)
+{
+	size_t name_len = strlen(name);
+	for (const char *element = path_value;; element++) {
+		size_t len = strcspn(element, ":");
+		char *end = candidate;
+		if (len == 0) {
+			*end++ = '.';
+			*end++ = '/';
+		} else {
+			memcpy(end, element, len);
+			end += len;
+			if (element[len - 1] != '/')
+				*end++ = '/';
+		}
+		memcpy(end, name, name_len + 1);
+		if (runnable_file(candidate))
+			return true;
+		element += len;
+		if (*element == '\0')
+			return false;
+	}
+}
+
+static size_t
+joined_length(char *const *components, int count)
+{
+	size_t total = 0;
+	for (int i = 0; i < count; i++)
+		total += strlen(components[i]);
+	return total;
+}
+
+static char *
+append_components(char *end, char *const *components, int count)
+{
+	for (int i = 0; i < count; i++) {
+		size_t len = strlen(components[i]);
+		memcpy(end, components[i], len);
+		end += len;
+	}
+	return end;
+}
+
+/* The program's directory, UPS times "../", then the target's own part;
+ * measured first so the result is one block of exact size. */
+static char *
+assemble(char *const *dir, int dir_count, int ups, char *const *down,
+         int down_count)
+{
+	size_t up_len = sizeof up_one_level - 1;
+	size_t len = joined_length(dir, dir_count) +
+	             static_cast<size_t>(ups) * up_len +
+	             joined_length(down, down_count);
+	char *result = static_cast<char *>(malloc(len + 1));
+	if (result == nullptr)
+		return nullptr;
+	char *end = append_components(result, dir, dir_count);
+	for (int i = 0; i < ups; i++, end += up_len)
+		memcpy(end, up_one_level, up_len);
+	end = append_components(end, down, down_count);
+	*end = '\0';
+	return result;
+}
+
+/* Compared component by component, separators included, so "usr//" is
+ * not "usr/"; the program's own file name takes no part. */
+static bool
+same_directory(char *const *dir, int dir_count, char *const *bin, int bin_count)
+{
+	if (dir_count != bin_count)
+		return false;
+	for (int i = 0; i < dir_count; i++)
+		if (strcmp(dir[i], bin[i]) != 0)
+			return false;
+	return true;
+}
+
+static int
+shared_count(char *const *bin, int bin_count, char *const *tgt, int tgt_count)
+{
+	int shared = 0;
+	while (shared < bin_count && shared < tgt_count &&
+	       strcmp(bin[shared], tgt[shared]) == 0)
+		shared++;
+	return shared;
+}
+
+/* The computation once the program's path is known. */
+static char *
+relocate(const char *prog_path, const char *bin_prefix, const char *prefix,
+         int resolve_links)
+{
+	char **prog = nullptr, **bin = nullptr, **tgt = nullptr;
+	int prog_count = 0, bin_count = 0, tgt_count = 0, dir_count, shared;
+	char *result = nullptr;
+
+	char *work =
+	    resolve_links ? real_path_dup(prog_path) : strdup(prog_path);
+	if (work == nullptr)
+		return nullptr;
+	prog = split_path_components(work, &prog_count);
+	free(work);
+	if (prog == nullptr)
+		goto out;
+	if ((bin = split_path_components(bin_prefix, &bin_count)) == nullptr)
+		goto out;
+
+	dir_count = prog_count - 1;
+	/* Still where it was built for: the built-in directories hold. */
+	if (same_directory(prog, dir_count, bin, bin_count))
+		goto out;
+
+	if ((tgt = split_path_components(prefix, &tgt_count)) == nullptr)
+		goto out;
+	/* With nothing in common there is no way from one to the other. */
+	if ((shared = shared_count(bin, bin_count, tgt, tgt_count)) == 0)
+		goto out;
+	result = assemble(prog, dir_count, bin_count - shared, tgt + shared,
+	                  tgt_count - shared);
+out:
+	free_components(tgt);
+	free_components(bin);
+	free_components(prog);
+	return result;
+}
+
+char *
+relative_prefix_impl(const char *progname, const char *bin_prefix,
+                     const char *prefix, int resolve_links)
+{
+	if (progname == nullptr || bin_prefix == nullptr || prefix == nullptr)
+		return nullptr;
+
+	char stack_candidate[CANDIDATE_STACK_SIZE];
+	char *heap_candidate = nullptr;
+	const char *path_value = getenv("PATH");
+
+	/* A name without '/' was found through $PATH when it was started. */
+	if (path_basename(progname) == progname && path_value != nullptr) {
+		size_t longest = strlen(path_value) + 1;
+		size_t size =
+		    (longest < 2 ? 2 : longest) + strlen(progname) + 1;
+		char *candidate = stack_candidate;
+		if (size > sizeof stack_candidate) {
+			heap_candidate = static_cast<char *>(malloc(size));
+			if (heap_candidate == nullptr)
+				return nullptr;
+			candidate = heap_candidate;
+		}
+		if (search_path(path_value, progname, candidate))
+			progname = candidate;
+	}
+
+	char *result = relocate(progname, bin_prefix, prefix, resolve_links);
+	free(heap_candidate);
+	return result;
+}
+
+char *
+relative_prefix(const char *progname, const char *bin_prefix,
+                const char *prefix)
+{
+	return relative_prefix_impl(progname, bin_prefix, prefix, 1);
+}
+
+char *
+relative_prefix_no_links(const char *progname, const char *bin_prefix,
+                         const char *prefix)
+{
+	return relative_prefix_impl(progname, bin_prefix, prefix, 0);
+}

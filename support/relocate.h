@@ -1,0 +1,52 @@
+/*
+ * Where a build-time directory lies once the installed tree has moved, and
+ * the small path operations that computation rests on.  Every string
+ * returned here comes from malloc and is released with free(); null always
+ * means "no answer" (or no memory), never an error to report.  Nothing here
+ * prints or ends the process, and no argument is ever modified.
+ */
+#ifndef VEK_SUPPORT_RELOCATE_H
+#define VEK_SUPPORT_RELOCATE_H
+
+/*
+ * TARGET_PREFIX as reached from the directory the program PROGNAME really
+ * sits in, taking the same way up and down that leads from BIN_PREFIX to
+ * TARGET_PREFIX: "/opt/tc/bin/vek-ar", "/usr/local/bin/",
+ * "/usr/local/lib/x/" give "/opt/tc/bin/../lib/x/".  A PROGNAME without '/'
+ * is looked up in $PATH.  Null when the program sits in BIN_PREFIX itself,
+ * when the prefixes share no first component, for null or empty arguments
+ * and when memory runs out.  Symbolic links on the program's path are
+ * resolved.
+ */
+char *relative_prefix(const char *progname, const char *bin_prefix,
+                      const char *prefix);
+
+/* relative_prefix taking the program's path as found, links unresolved. */
+char *relative_prefix_no_links(const char *progname, const char *bin_prefix,
+                               const char *prefix);
+
+/* The computation behind both: links are resolved when RESOLVE_LINKS != 0. */
+char *relative_prefix_impl(const char *progname, const char *bin_prefix,
+                           const char *prefix, int resolve_links);
+
+/*
+ * PATH cut after each run of '/', the run kept whole ("//a//b" gives "//",
+ * "a//", "b"); joined in order the components give PATH back.  A
+ * null-terminated array of strings, each freed and then the array; the
+ * number of components goes to *COUNT when COUNT is not null.  Null for an
+ * empty PATH or when memory runs out; *COUNT is then left alone.
+ */
+char **split_path_components(const char *path, int *count);
+
+/* Just past the last '/' of PATH; PATH itself when it holds none. */
+const char *path_basename(const char *path);
+
+/* As path_basename, after a drive prefix such as "C:", with '/' and '\\'
+ * both taken as separators. */
+const char *path_basename_dos(const char *path);
+
+/* A heap copy of realpath(PATH), or of PATH itself when realpath fails;
+ * null only when the copy cannot be allocated. */
+char *real_path_dup(const char *path);
+
+#endif
