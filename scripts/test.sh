@@ -1,0 +1,29 @@
+#!/bin/sh
+# Build and run every test twice: a Release build, and a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer.  Then run each fuzz
+# target for a short, fixed time.  Exits non-zero when anything fails.
+#   scripts/test.sh            all of it
+#   FUZZ_SECONDS=0 scripts/test.sh   skip the fuzzers
+set -eu
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-2}
+
+run_build() {
+	dir=$1
+	shift
+	echo "== $dir: configure and build"
+	cmake -S . -B "$dir" "$@" >/dev/null
+	cmake --build "$dir" -j "$jobs"
+	echo "== $dir: test"
+	ctest --test-dir "$dir" -j "$jobs" --output-on-failure
+}
+
+run_build build -DCMAKE_BUILD_TYPE=Release
+run_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON \
+	-DVEK_BUILD_BENCH=OFF
+
+fuzz_seconds=${FUZZ_SECONDS:-10}
+if [ "$fuzz_seconds" != 0 ] && [ -x fuzz/run.sh ]; then
+	echo "== fuzz: ${fuzz_seconds}s per target"
+	fuzz/run.sh "$fuzz_seconds"
+fi

@@ -1,0 +1,40 @@
+// Helpers for the end-to-end tests: a scratch tree laid out like an
+// installed toolchain, and a way to run a program in it and capture what it
+// prints.
+#ifndef VEK_TESTS_WRAPPER_E2E_SUPPORT_H
+#define VEK_TESTS_WRAPPER_E2E_SUPPORT_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct run_result {
+	std::string out;
+	std::string err;
+	int status = -1; // raw wait status
+	int exit_code() const;
+	bool exited() const;
+};
+
+// Run EXE with ARGV (argv[0] included) and exactly ENV, in CWD, with
+// standard input from /dev/null and only descriptors 0, 1 and 2 open.
+run_result run_program(const std::string &exe,
+                       const std::vector<std::string> &argv,
+                       const std::map<std::string, std::string> &env,
+                       const std::string &cwd);
+
+// The environment every run starts from: a PATH holding nothing of ours and
+// the sanitizer settings of the test process, with leak checks off (the
+// wrappers free nothing by design).
+std::map<std::string, std::string> base_env(const std::string &path);
+
+std::string make_temp_dir(const char *tag);
+void remove_tree(const std::string &path);
+void make_dirs(const std::string &path);
+void copy_file(const std::string &from, const std::string &to, int mode);
+void write_file(const std::string &path, const std::string &text);
+std::string read_file(const std::string &path);
+bool exists(const std::string &path);
+std::string real_path(const std::string &path);
+
+#endif

@@ -1,0 +1,88 @@
+/*
+ * Stand-in for ar, nm and ranlib in the wrapper tests.  Prints each
+ * argument on its own line; for an "@file" argument whose file exists it
+ * also prints the file between marker lines.  Its environment steers it:
+ *   FAKE_TOOL_EXIT=n     exit with status n
+ *   FAKE_TOOL_SIGNAL=n   die of signal n (core dumps allowed)
+ *   FAKE_TOOL_FDS=1      print "fd N" for every open descriptor but 0, 1, 2
+ *   FAKE_TOOL_COPY=path  copy the last @file given to path
+ */
+#include <dirent.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+
+static void
+copy_file(const char *from, const char *to)
+{
+	FILE *in = fopen(from, "rb");
+	FILE *out = fopen(to, "wb");
+	int c;
+	if (in == NULL || out == NULL)
+		exit(97);
+	while ((c = getc(in)) != EOF)
+		putc(c, out);
+	fclose(in);
+	if (fclose(out) != 0)
+		exit(97);
+}
+
+static void
+print_file(const char *name)
+{
+	FILE *in = fopen(name, "rb");
+	int c;
+	if (in == NULL)
+		return;
+	fputs("--- begin @file\n", stdout);
+	while ((c = getc(in)) != EOF)
+		putchar(c);
+	fputs("--- end @file\n", stdout);
+	fclose(in);
+}
+
+static void
+print_fds(void)
+{
+	DIR *dir = opendir("/proc/self/fd");
+	struct dirent *e;
+	if (dir == NULL)
+		exit(98);
+	while ((e = readdir(dir)) != NULL) {
+		int fd = atoi(e->d_name);
+		if (e->d_name[0] == '.' || fd <= 2 || fd == dirfd(dir))
+			continue;
+		printf("fd %d\n", fd);
+	}
+	closedir(dir);
+}
+
+int
+main(int argc, char **argv)
+{
+	const char *copy = getenv("FAKE_TOOL_COPY");
+	const char *exit_with = getenv("FAKE_TOOL_EXIT");
+	const char *signal_with = getenv("FAKE_TOOL_SIGNAL");
+	int i;
+
+	for (i = 0; i < argc; i++) {
+		puts(argv[i]);
+		if (argv[i][0] == '@') {
+			print_file(argv[i] + 1);
+			if (copy != NULL)
+				copy_file(argv[i] + 1, copy);
+		}
+	}
+	if (getenv("FAKE_TOOL_FDS") != NULL)
+		print_fds();
+	fflush(stdout);
+	if (signal_with != NULL) {
+		struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+		setrlimit(RLIMIT_CORE, &unlimited);
+		signal(atoi(signal_with), SIG_DFL);
+		raise(atoi(signal_with));
+	}
+	return exit_with != NULL ? atoi(exit_with) : 0;
+}

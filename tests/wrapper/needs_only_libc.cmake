@@ -1,0 +1,16 @@
+# Fails unless PROGRAM's dynamic section needs libc alone.
+execute_process(COMMAND readelf -d ${PROGRAM} OUTPUT_VARIABLE dyn
+  RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[([^]]*)\\]" needed "${dyn}")
+foreach(entry ${needed})
+  string(REGEX REPLACE ".*\\[([^]]*)\\]" "\\1" lib "${entry}")
+  if(NOT lib MATCHES "^libc\\.so")
+    message(FATAL_ERROR "${PROGRAM} needs ${lib}")
+  endif()
+endforeach()
+if(NOT needed)
+  message(FATAL_ERROR "${PROGRAM} has no NEEDED entries; is it dynamic?")
+endif()

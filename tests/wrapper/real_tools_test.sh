@@ -1,0 +1,52 @@
+#!/bin/sh
+# Install the programs into a scratch prefix, move the tree and reach it
+# through a symbolic link, then archive, list and index real objects with
+# the platform's ar, nm and ranlib and our plug-in fixture.
+# Usage: real_tools_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN REL_TOOL
+set -eu
+build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4 rel_tool=$5
+
+top=$(mktemp -d /tmp/vek-real-XXXXXX)
+trap 'rm -rf "$top"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$top/first" >/dev/null
+mv "$top/first" "$top/tc"
+cp "$plugin" "$top/tc/$rel_plugin/libmerx_plugin.so"
+for t in ar nm ranlib; do
+	ln -s "$(command -v $t)" "$top/tc/$rel_tool/$t"
+done
+ln -s "$top/tc" "$top/link"
+bin=$top/link/$rel_bin
+
+# The wrappers free nothing by design; leak reports would be noise.
+ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
+export ASAN_OPTIONS
+
+cd "$top"
+printf 'int one(void) { return 1; }\n' >one.c
+printf 'int two(void) { return 2; }\n' >two.c
+printf 'int three(void) { return 3; }\n' >'odd "name" here.c'
+cc -c one.c two.c
+cc -c 'odd "name" here.c' -o "odd \"name\" it's.o"
+
+"$bin/vek-ar" rcs libx.a one.o two.o || fail "vek-ar rcs"
+[ "$("$bin/vek-ar" t libx.a)" = "$(printf 'one.o\ntwo.o')" ] ||
+	fail "vek-ar t lists the members"
+"$bin/vek-nm" libx.a | grep -q ' T one$' || fail "vek-nm shows one"
+"$bin/vek-nm" libx.a | grep -q ' T two$' || fail "vek-nm shows two"
+"$bin/vek-ranlib" libx.a || fail "vek-ranlib"
+"$bin/vek-nm" -s libx.a | grep -q 'one in one.o' || fail "index written"
+
+# Members named in an @file, with spaces and quotes, reach ar intact
+# through the response file the wrapper writes for it.
+printf '%s\n' "rcs libq.a 'odd \"name\" it'\\''s.o' one.o" >args.rsp
+"$bin/vek-ar" @args.rsp || fail "vek-ar @file"
+[ "$("$bin/vek-ar" t libq.a)" = "$(printf 'odd "name" it'"'"'s.o\none.o')" ] ||
+	fail "members from the @file"
+
+# With the target tool directory empty the tools come from PATH.
+rm "$top/tc/$rel_tool/ar" "$top/tc/$rel_tool/nm" "$top/tc/$rel_tool/ranlib"
+"$bin/vek-ar" rcs liby.a two.o || fail "vek-ar through PATH"
+[ "$("$bin/vek-ar" t liby.a)" = "two.o" ] || fail "vek-ar t through PATH"
+echo "real tools: ok"

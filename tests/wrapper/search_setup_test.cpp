@@ -1,0 +1,130 @@
+// Start-up search setup: which directories the two lists get for a given
+// program location, VEK_EXEC_PREFIX and PATH.
+#include "wrapper/search_setup.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "build_config.h"
+
+namespace {
+
+std::vector<std::string>
+entries(const prefix_list &list)
+{
+	std::vector<std::string> v;
+	for (const prefix_entry *e = list.entries; e != nullptr;
+	     e = e->next_entry)
+		v.push_back(e->prefix_text);
+	return v;
+}
+
+void
+clear(prefix_list *list)
+{
+	while (prefix_entry *e = list->entries) {
+		list->entries = e->next_entry;
+		free(e->prefix_text);
+		free(e);
+	}
+	list->longest_prefix = 0;
+}
+
+std::string
+tool_dir(const std::string &lib)
+{
+	return lib + target_name + "/" + version_string + "/" +
+	       tooldir_up_path + target_name + "/bin/";
+}
+
+std::string
+plugin_dir(const std::string &libexec)
+{
+	return libexec + target_name + "/" + version_string + "/";
+}
+
+struct env_case {
+	const char *argv0;
+	const char *exec_prefix; // null: unset
+	const char *path;        // null: unset
+	std::string lib, libexec;
+	std::vector<std::string> user;
+};
+
+TEST(SearchSetup, ListsFollowTheProgramsLocation)
+{
+	const std::string bin_lib = install_lib_prefix;
+	const std::string bin_libexec = install_libexec_prefix;
+	const env_case cases[] = {
+	    {"/usr/local/bin/vek-ar",
+	     nullptr,
+	     nullptr,
+	     bin_lib,
+	     bin_libexec,
+	     {}},
+	    {"/opt/t/bin/vek-ar",
+	     nullptr,
+	     nullptr,
+	     "/opt/t/bin/../lib/vek14/vek/",
+	     "/opt/t/bin/../libexec/vek14/vek/",
+	     {}},
+	    {"/usr/local/bin/vek-ar",
+	     "/opt/t/bin/",
+	     nullptr,
+	     "/opt/t/bin/../lib/vek14/vek/",
+	     "/opt/t/bin/../libexec/vek14/vek/",
+	     {}},
+	    // The value is joined to the name with nothing between.
+	    {"/opt/t/bin/vek-ar",
+	     "/opt/t",
+	     nullptr,
+	     "/opt/../lib/vek14/vek/",
+	     "/opt/../libexec/vek14/vek/",
+	     {}},
+	    {"/opt/t/bin/vek-ar",
+	     "",
+	     nullptr,
+	     "../lib/vek14/vek/",
+	     "../libexec/vek14/vek/",
+	     {}},
+	    {"/usr/local/bin/vek-ar",
+	     nullptr,
+	     "/bin::/usr/bin/",
+	     bin_lib,
+	     bin_libexec,
+	     {"/bin/", "./", "/usr/bin/"}},
+	    {"/usr/local/bin/vek-ar",
+	     nullptr,
+	     "",
+	     bin_lib,
+	     bin_libexec,
+	     {"./"}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(std::string(c.argv0) + " prefix=" +
+		             (c.exec_prefix ? c.exec_prefix : "(unset)") +
+		             " PATH=" + (c.path ? c.path : "(unset)"));
+		if (c.exec_prefix)
+			setenv("VEK_EXEC_PREFIX", c.exec_prefix, 1);
+		else
+			unsetenv("VEK_EXEC_PREFIX");
+		if (c.path)
+			setenv("PATH", c.path, 1);
+		else
+			unsetenv("PATH");
+		search_setup(c.argv0);
+		EXPECT_EQ(entries(tool_prefixes),
+		          (std::vector<std::string>{tool_dir(c.lib),
+		                                    plugin_dir(c.libexec)}));
+		EXPECT_EQ(entries(user_prefixes), c.user);
+		clear(&tool_prefixes);
+		clear(&user_prefixes);
+	}
+	unsetenv("VEK_EXEC_PREFIX");
+}
+
+} // namespace

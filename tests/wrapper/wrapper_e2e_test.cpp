@@ -1,0 +1,338 @@
+// The built programs run end to end from a scratch tree laid out like an
+// installed toolchain, with a fake tool that prints what it was given.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "build_config.h"
+#include "e2e_support.h"
+
+namespace {
+
+struct program {
+	const char *name;
+	const char *built;
+	const char *tool;
+};
+
+const program programs[] = {
+    {"vek-ar", VEK_AR_PROGRAM, "ar"},
+    {"vek-nm", VEK_NM_PROGRAM, "nm"},
+    {"vek-ranlib", VEK_RANLIB_PROGRAM, "ranlib"},
+};
+
+std::string
+lines(const std::vector<std::string> &v)
+{
+	std::string s;
+	for (const auto &l : v)
+		s += l + "\n";
+	return s;
+}
+
+class WrapperTree : public ::testing::Test {
+      protected:
+	std::string top;  // holds the tree and scratch directories
+	std::string root; // the installed tree
+	std::string empty_path;
+
+	void SetUp() override
+	{
+		top = make_temp_dir("e2e");
+		root = top + "/tc";
+		empty_path = top + "/nothing";
+		make_dirs(empty_path);
+		lay_out(root);
+	}
+
+	void TearDown() override
+	{
+		remove_tree(top);
+	}
+
+	// bin/ with the three programs, the plug-in, the fake tools, and the
+	// versioned library directory the tool directory is reached through.
+	void lay_out(const std::string &at)
+	{
+		make_dirs(at + "/" VEK_REL_BIN_DIR);
+		make_dirs(at + "/" VEK_REL_LIB_DIR);
+		make_dirs(at + "/" VEK_REL_PLUGIN_DIR);
+		make_dirs(at + "/" VEK_REL_TOOL_DIR);
+		for (const auto &p : programs) {
+			copy_file(p.built,
+			          at + "/" VEK_REL_BIN_DIR "/" + p.name, 0755);
+			copy_file(FAKE_TOOL_PROGRAM,
+			          at + "/" VEK_REL_TOOL_DIR "/" + p.tool, 0755);
+		}
+		copy_file(PLUGIN_FIXTURE, plugin_in(at), 0644);
+	}
+
+	static std::string plugin_in(const std::string &at)
+	{
+		return at + "/" VEK_REL_PLUGIN_DIR "/libmerx_plugin.so";
+	}
+
+	std::string prog(const char *name) const
+	{
+		return root + "/" VEK_REL_BIN_DIR "/" + name;
+	}
+
+	// The paths as the program forms them from its own location: the
+	// ".." steps stay in the string.
+	std::string seen_tool(const std::string &at, const char *tool) const
+	{
+		return at + "/" VEK_REL_BIN_DIR "/../" VEK_REL_LIB_DIR "/" +
+		       tooldir_up_path + target_name + "/bin/" + tool;
+	}
+
+	std::string seen_plugin(const std::string &at) const
+	{
+		return at + "/" VEK_REL_BIN_DIR "/../" VEK_REL_PLUGIN_DIR
+		            "/libmerx_plugin.so";
+	}
+
+	run_result run(const std::string &exe, std::vector<std::string> argv,
+	               std::map<std::string, std::string> extra = {},
+	               std::string cwd = "") const
+	{
+		auto env = base_env(empty_path);
+		for (const auto &[k, v] : extra)
+			env[k] = v;
+		return run_program(exe, argv, env, cwd.empty() ? top : cwd);
+	}
+};
+
+TEST_F(WrapperTree, EachProgramRunsItsToolWithThePlugin)
+{
+	struct {
+		const char *program;
+		const char *tool;
+		std::vector<std::string> args;
+		std::vector<std::string> passed;
+	} cases[] = {
+	    {"vek-ar", "ar", {"rcs", "lib.a", "x.o"}, {"-rcs", "lib.a", "x.o"}},
+	    {"vek-ar", "ar", {"-t", "lib.a"}, {"-t", "lib.a"}},
+	    {"vek-ar", "ar", {"", "lib.a"}, {"-", "lib.a"}},
+	    {"vek-ar", "ar", {}, {}},
+	    {"vek-nm", "nm", {"x.o"}, {"x.o"}},
+	    {"vek-nm", "nm", {"-g", "x.o"}, {"-g", "x.o"}},
+	    {"vek-ranlib", "ranlib", {"lib.a"}, {"lib.a"}},
+	    {"vek-ranlib", "ranlib", {}, {}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(std::string(c.program) + " " + lines(c.args));
+		std::vector<std::string> argv = {prog(c.program)};
+		argv.insert(argv.end(), c.args.begin(), c.args.end());
+		run_result r = run(prog(c.program), argv);
+		std::vector<std::string> want = {seen_tool(root, c.tool),
+		                                 "--plugin", seen_plugin(root)};
+		want.insert(want.end(), c.passed.begin(), c.passed.end());
+		EXPECT_EQ(r.out, lines(want));
+		EXPECT_EQ(r.err, "");
+		EXPECT_EQ(r.exit_code(), 0);
+	}
+}
+
+TEST_F(WrapperTree, SearchOptionIsTakenOffInBothForms)
+{
+	std::string dir = top + "/other";
+	make_dirs(dir);
+	copy_file(FAKE_TOOL_PROGRAM, dir + "/ar", 0755);
+	copy_file(PLUGIN_FIXTURE, dir + "/libmerx_plugin.so", 0644);
+	const std::vector<std::vector<std::string>> forms = {
+	    {"-B", dir, "rcs", "lib.a"},
+	    {"-B", dir + "/", "rcs", "lib.a"},
+	    {"-B" + dir, "rcs", "lib.a"},
+	    {"rcs", "-B" + dir, "lib.a"},
+	};
+	for (const auto &args : forms) {
+		SCOPED_TRACE(lines(args));
+		std::vector<std::string> argv = {prog("vek-ar")};
+		argv.insert(argv.end(), args.begin(), args.end());
+		run_result r = run(prog("vek-ar"), argv);
+		EXPECT_EQ(r.out,
+		          lines({dir + "/ar", "--plugin",
+		                 dir + "/libmerx_plugin.so", "-rcs", "lib.a"}));
+		EXPECT_EQ(r.exit_code(), 0);
+	}
+}
+
+TEST_F(WrapperTree, OnlyTheFirstSearchOptionIsTaken)
+{
+	std::string x = top + "/x";
+	make_dirs(x);
+	copy_file(PLUGIN_FIXTURE, x + "/libmerx_plugin.so", 0644);
+	run_result r =
+	    run(prog("vek-ar"), {prog("vek-ar"), "-B" + x, "-By", "t"});
+	EXPECT_EQ(r.out, lines({seen_tool(root, "ar"), "--plugin",
+	                        x + "/libmerx_plugin.so", "-By", "t"}));
+}
+
+TEST_F(WrapperTree, EmptySearchValueLooksInTheCurrentDirectory)
+{
+	std::string cwd = top + "/cwd";
+	make_dirs(cwd);
+	copy_file(FAKE_TOOL_PROGRAM, cwd + "/nm", 0755);
+	copy_file(PLUGIN_FIXTURE, cwd + "/libmerx_plugin.so", 0644);
+	// A PATH tool of the same name must not be run instead of ./nm.
+	std::string decoy = top + "/decoy";
+	make_dirs(decoy);
+	write_file(decoy + "/nm", "#!/bin/sh\necho decoy\n");
+	chmod((decoy + "/nm").c_str(), 0755);
+	run_result r = run(prog("vek-nm"), {prog("vek-nm"), "-B", "", "x.o"},
+	                   {{"PATH", decoy}}, cwd);
+	EXPECT_EQ(r.out, lines({"nm", "--plugin", "libmerx_plugin.so", "x.o"}));
+	EXPECT_EQ(r.exit_code(), 0);
+}
+
+TEST_F(WrapperTree, TrailingSearchOptionPrintsUsage)
+{
+	for (const auto &p : programs) {
+		SCOPED_TRACE(p.name);
+		run_result r = run(prog(p.name), {prog(p.name), "t", "-B"});
+		EXPECT_EQ(r.err,
+		          "Usage: vek-ar [-B prefix] ar arguments ...\n");
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.exit_code(), 1);
+	}
+}
+
+TEST_F(WrapperTree, FindsItsTreeWhenMovedOrLinked)
+{
+	std::string moved = top + "/moved";
+	ASSERT_EQ(rename(root.c_str(), moved.c_str()), 0);
+	std::string moved_prog = moved + "/" VEK_REL_BIN_DIR "/vek-ar";
+	run_result r = run(moved_prog, {moved_prog, "t"});
+	EXPECT_EQ(r.out, lines({seen_tool(moved, "ar"), "--plugin",
+	                        seen_plugin(moved), "-t"}));
+
+	// Through a symbolic link, the tree is the link's target's.
+	std::string links = top + "/links";
+	make_dirs(links);
+	ASSERT_EQ(symlink(moved_prog.c_str(), (links + "/vek-ar").c_str()), 0);
+	r = run(links + "/vek-ar", {links + "/vek-ar", "t"});
+	EXPECT_EQ(r.out, lines({seen_tool(moved, "ar"), "--plugin",
+	                        seen_plugin(moved), "-t"}));
+
+	// A whole linked tree resolves to where it really is.
+	ASSERT_EQ(symlink(moved.c_str(), (top + "/alias").c_str()), 0);
+	std::string via_alias = top + "/alias/" VEK_REL_BIN_DIR "/vek-ar";
+	r = run(via_alias, {via_alias, "t"});
+	EXPECT_EQ(r.out, lines({seen_tool(moved, "ar"), "--plugin",
+	                        seen_plugin(moved), "-t"}));
+}
+
+TEST_F(WrapperTree, BareNameIsLocatedThroughPath)
+{
+	std::string bin = root + "/" VEK_REL_BIN_DIR;
+	run_result r = run(prog("vek-nm"), {"vek-nm", "x.o"},
+	                   {{"PATH", empty_path + ":" + bin}});
+	EXPECT_EQ(r.out, lines({seen_tool(root, "nm"), "--plugin",
+	                        seen_plugin(root), "x.o"}));
+}
+
+TEST_F(WrapperTree, ExecPrefixOverridesTheProgramsOwnPlace)
+{
+	std::string loose = top + "/loose";
+	make_dirs(loose);
+	copy_file(VEK_AR_PROGRAM, loose + "/vek-ar", 0755);
+	std::string bin = root + "/" VEK_REL_BIN_DIR;
+	run_result r = run(loose + "/vek-ar", {loose + "/vek-ar", "t"},
+	                   {{"VEK_EXEC_PREFIX", bin + "/"}});
+	EXPECT_EQ(r.out, lines({seen_tool(root, "ar"), "--plugin",
+	                        seen_plugin(root), "-t"}));
+
+	// Without it the loose copy finds no plug-in of its own.
+	r = run(loose + "/vek-ar", {loose + "/vek-ar", "t"});
+	EXPECT_EQ(r.err, loose + "/vek-ar: Cannot find plugin "
+	                         "'libmerx_plugin.so'\n");
+}
+
+TEST_F(WrapperTree, ToolFoundOnlyThroughPathIsUsed)
+{
+	std::string tools = top + "/tools";
+	make_dirs(tools);
+	copy_file(FAKE_TOOL_PROGRAM, tools + "/ar", 0755);
+	unlink(seen_tool(root, "ar").c_str());
+	run_result r =
+	    run(prog("vek-ar"), {prog("vek-ar"), "t"}, {{"PATH", tools}});
+	EXPECT_EQ(r.out,
+	          lines({tools + "/ar", "--plugin", seen_plugin(root), "-t"}));
+	EXPECT_EQ(r.exit_code(), 0);
+}
+
+TEST_F(WrapperTree, MissingPluginOrToolIsReportedAndFatal)
+{
+	unlink(seen_tool(root, "ar").c_str());
+	run_result r = run(prog("vek-ar"), {prog("vek-ar"), "t"});
+	EXPECT_EQ(r.err, prog("vek-ar") + ": Cannot find binary 'ar'\n");
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.exit_code(), 1);
+
+	// With both missing only the plug-in is reported.
+	unlink(plugin_in(root).c_str());
+	r = run(prog("vek-ar"), {prog("vek-ar"), "t"});
+	EXPECT_EQ(r.err, prog("vek-ar") +
+	                     ": Cannot find plugin 'libmerx_plugin.so'\n");
+	EXPECT_EQ(r.exit_code(), 1);
+}
+
+TEST_F(WrapperTree, ToolExitStatusIsPassedThrough)
+{
+	for (const char *status : {"0", "1", "3", "255"}) {
+		SCOPED_TRACE(status);
+		run_result r = run(prog("vek-nm"), {prog("vek-nm")},
+		                   {{"FAKE_TOOL_EXIT", status}});
+		EXPECT_EQ(r.exit_code(), atoi(status));
+		EXPECT_EQ(r.err, "");
+	}
+}
+
+TEST_F(WrapperTree, ToolKilledBySignalIsReported)
+{
+	std::string tool = seen_tool(root, "ranlib");
+	run_result r = run(prog("vek-ranlib"), {prog("vek-ranlib")},
+	                   {{"FAKE_TOOL_SIGNAL", "9"}});
+	EXPECT_EQ(r.err,
+	          tool + " terminated with signal 9 [" + strsignal(9) + "]\n");
+	EXPECT_EQ(r.exit_code(), 1);
+
+	// Whether a core is written is the system's choice; the message must
+	// agree with what the system reports for the same tool.
+	run_result direct = run(tool, {tool}, {{"FAKE_TOOL_SIGNAL", "3"}});
+	ASSERT_TRUE(WIFSIGNALED(direct.status));
+	r = run(prog("vek-ranlib"), {prog("vek-ranlib")},
+	        {{"FAKE_TOOL_SIGNAL", "3"}});
+	EXPECT_EQ(r.err,
+	          tool + " terminated with signal 3 [" + strsignal(3) + "]" +
+	              (WCOREDUMP(direct.status) ? ", core dumped" : "") + "\n");
+	EXPECT_EQ(r.exit_code(), 1);
+}
+
+TEST_F(WrapperTree, ToolThatCannotStartIsReported)
+{
+	std::string tool = seen_tool(root, "ar");
+	write_file(tool, std::string("\x7f"
+	                             "ELF not really",
+	                             15));
+	chmod(tool.c_str(), 0755);
+	run_result r = run(prog("vek-ar"), {prog("vek-ar"), "t"});
+	EXPECT_EQ(r.err, "Error running " + tool + ": posix_spawnp\n");
+	EXPECT_EQ(r.exit_code(), 1);
+}
+
+TEST_F(WrapperTree, ToolInheritsNoDescriptorOfOurs)
+{
+	for (const auto &p : programs) {
+		SCOPED_TRACE(p.name);
+		run_result r =
+		    run(prog(p.name), {prog(p.name)}, {{"FAKE_TOOL_FDS", "1"}});
+		EXPECT_EQ(r.out.find("fd "), std::string::npos) << r.out;
+	}
+}
+
+} // namespace

@@ -1,0 +1,56 @@
+/*
+ * Response-file pass-through: expansion and decision, writing, removal.
+ */
+#include "wrapper/response_file.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "support/argv.h"
+#include "support/join.h"
+#include "support/temp_file.h"
+
+char *
+response_file_prepare(int *argc, char ***argv)
+{
+	char **given = *argv;
+	argv_expand(argc, argv);
+	/* argv_expand hands back a new vector exactly when it read a file. */
+	if (*argv == given)
+		return nullptr;
+	return temp_file_make("");
+}
+
+[[noreturn]] static void
+fail(const char *format, const char *path)
+{
+	fprintf(stderr, format, path);
+	exit(1);
+}
+
+void
+response_file_write(const char *path, char *const *child_argv,
+                    char *run_argv[3])
+{
+	FILE *out = fopen(path, "w");
+	if (out == nullptr)
+		fail("Cannot open temporary file %s\n", path);
+	/* The tool path stays on the command line; the rest goes to the file.
+	 */
+	if (argv_write(child_argv + 1, out) != 0)
+		fail("Cannot write to temporary file %s\n", path);
+	if (fclose(out) == EOF)
+		fail("Cannot close temporary file %s\n", path);
+
+	run_argv[0] = child_argv[0];
+	run_argv[1] = join_strings("@", path, nullptr);
+	run_argv[2] = nullptr;
+}
+
+void
+response_file_remove(const char *path)
+{
+	if (path != nullptr)
+		unlink(path);
+}
