@@ -1,0 +1,814 @@
+// Tests for argument vectors: copying, splitting under the quoting rules,
+// writing in response-file form, and the expansion of "@file" arguments.
+// Response files live in a fresh temporary directory per test.
+#include "support/argv.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/checked.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+// A vector as argv_expand's caller holds it: malloc'd array and strings.
+char **
+make_argv(const strings &args)
+{
+	auto **argv = static_cast<char **>(
+	    checked_malloc((args.size() + 1) * sizeof(char *)));
+	for (size_t i = 0; i < args.size(); i++)
+		argv[i] = checked_strdup(args[i].c_str());
+	argv[args.size()] = nullptr;
+	return argv;
+}
+
+strings
+to_strings(char *const *argv)
+{
+	strings out;
+	for (; *argv != nullptr; argv++)
+		out.push_back(*argv);
+	return out;
+}
+
+// Takes over the vector so a failed check cannot leak it.
+strings
+take(char **argv)
+{
+	strings out = to_strings(argv);
+	argv_free(argv);
+	return out;
+}
+
+std::string
+printable(const std::string &text)
+{
+	std::string out;
+	for (unsigned char c : text) {
+		if (c >= 32 && c < 127 && c != '\\') {
+			out += static_cast<char>(c);
+		} else {
+			char hex[8];
+			snprintf(hex, sizeof hex, "\\x%02x", c);
+			out += hex;
+		}
+	}
+	return out;
+}
+
+std::string
+printable(const strings &args)
+{
+	std::string out = "{";
+	for (const std::string &arg : args)
+		out += " [" + printable(arg) + "]";
+	return out + " }";
+}
+
+// argv_write into memory; the result code goes to *RESULT.
+std::string
+write_to_string(const strings &args, int *result)
+{
+	char *text = nullptr;
+	size_t size = 0;
+	FILE *stream = open_memstream(&text, &size);
+	EXPECT_NE(stream, nullptr);
+	char **argv = make_argv(args);
+	*result = argv_write(argv, stream);
+	argv_free(argv);
+	fclose(stream);
+	std::string out(text, size);
+	free(text);
+	return out;
+}
+
+// ---------------------------------------------------------------------
+// Copying, counting, releasing.
+
+TEST(ArgvDup, CopiesEveryStringInOrder)
+{
+	char **argv = make_argv({"prog", "", "a b", "\xe9"});
+	char **copy = argv_dup(argv);
+	ASSERT_NE(copy, nullptr);
+	ASSERT_NE(copy, argv);
+	for (int i = 0; i < 4; i++) {
+		EXPECT_NE(copy[i], argv[i]);
+		EXPECT_STREQ(copy[i], argv[i]);
+	}
+	EXPECT_EQ(copy[4], nullptr);
+	argv_free(copy);
+	argv_free(argv);
+}
+
+TEST(ArgvDup, EmptyVectorGivesNewEmptyVector)
+{
+	char *empty[] = {nullptr};
+	char **copy = argv_dup(empty);
+	ASSERT_NE(copy, nullptr);
+	EXPECT_NE(copy, empty);
+	EXPECT_EQ(copy[0], nullptr);
+	argv_free(copy);
+}
+
+TEST(ArgvDup, NullGivesNull)
+{
+	EXPECT_EQ(argv_dup(nullptr), nullptr);
+	argv_free(nullptr);
+}
+
+TEST(ArgvCount, CountsUpToNull)
+{
+	char a[] = "a", b[] = "";
+	char *three[] = {a, b, a, nullptr};
+	char *none[] = {nullptr};
+	EXPECT_EQ(argv_count(three), 3);
+	EXPECT_EQ(argv_count(none), 0);
+	EXPECT_EQ(argv_count(nullptr), 0);
+}
+
+// ---------------------------------------------------------------------
+// Splitting.
+
+struct split_case {
+	const char *text;
+	strings want;
+};
+
+const split_case split_cases[] = {
+    // Whitespace separates; runs of it count once; ends are trimmed.
+    {"a b", {"a", "b"}},
+    {" a  b ", {"a", "b"}},
+    {"a\tb\nc\vd\fe\rf", {"a", "b", "c", "d", "e", "f"}},
+    // Nothing at all still makes one (empty) argument.
+    {"", {""}},
+    {" \t\n ", {""}},
+    // Quotes group, and glue to what touches them.
+    {"'a b'", {"a b"}},
+    {"\"a b\"", {"a b"}},
+    {"ab\" c\"d", {"ab cd"}},
+    {"x'y'\"z\"w", {"xyzw"}},
+    // Empty quotes are an empty argument.
+    {"''", {""}},
+    {"a '' b", {"a", "", "b"}},
+    {"a \"\"", {"a", ""}},
+    {"  ''  ", {""}},
+    // Each kind of quote is plain inside the other.
+    {"\"it's\"", {"it's"}},
+    {"'say \"hi\"'", {"say \"hi\""}},
+    // A backslash escapes the next byte everywhere, inside quotes too.
+    {"a\\ b", {"a b"}},
+    {"a\\\tb a\\\nb", {"a\tb", "a\nb"}},
+    {"'it\\'s'", {"it's"}},
+    {"\"a\\\"b\"", {"a\"b"}},
+    {"\\\\", {"\\"}},
+    {"\\'x", {"'x"}},
+    {"\\a", {"a"}},
+    // A trailing backslash is dropped; an open quote runs to the end.
+    {"abc\\", {"abc"}},
+    {"a \\", {"a", ""}},
+    {"\"open a  b", {"open a  b"}},
+    {"'open\tc ", {"open\tc "}},
+    // Bytes above 127 are never whitespace or quotes.
+    {"\xe9\xa0 \x85x", {"\xe9\xa0", "\x85x"}},
+    // Other control bytes are ordinary.
+    {"a\x01 b\x1f", {"a\x01", "b\x1f"}},
+};
+
+TEST(ArgvSplit, MatchesTable)
+{
+	for (const split_case &c : split_cases) {
+		SCOPED_TRACE(printable(c.text));
+		char **argv = argv_split(c.text);
+		ASSERT_NE(argv, nullptr);
+		strings got = take(argv);
+		EXPECT_EQ(got, c.want)
+		    << printable(got) << " vs " << printable(c.want);
+	}
+}
+
+TEST(ArgvSplit, NullGivesNull)
+{
+	EXPECT_EQ(argv_split(nullptr), nullptr);
+}
+
+TEST(ArgvSplit, ManyArgumentsGrowTheVector)
+{
+	for (int n : {7, 8, 9, 15, 16, 17, 1000}) {
+		SCOPED_TRACE(n);
+		std::string text;
+		strings want;
+		for (int i = 0; i < n; i++) {
+			want.push_back("arg" + std::to_string(i));
+			text += want.back() + " ";
+		}
+		EXPECT_EQ(take(argv_split(text.c_str())), want);
+	}
+}
+
+// ---------------------------------------------------------------------
+// Writing.
+
+struct write_case {
+	strings args;
+	std::string want;
+};
+
+const write_case write_cases[] = {
+    {{"a b", "", "a\"b"}, "a\\ b\n\"\"\na\\\"b\n"},
+    {{}, ""},
+    {{"plain"}, "plain\n"},
+    {{"it's"}, "it\\'s\n"},
+    {{"\\"}, "\\\\\n"},
+    {{"\t\n\v\f\r "}, "\\\t\\\n\\\v\\\f\\\r\\ \n"},
+    {{"\xe9x\xff"}, "\xe9x\xff\n"},
+    {{"", ""}, "\"\"\n\"\"\n"},
+    {{"a\x01"}, "a\x01\n"},
+};
+
+TEST(ArgvWrite, WritesExactBytes)
+{
+	for (const write_case &c : write_cases) {
+		SCOPED_TRACE(printable(c.args));
+		int result = -1;
+		EXPECT_EQ(printable(write_to_string(c.args, &result)),
+		          printable(c.want));
+		EXPECT_EQ(result, 0);
+	}
+}
+
+TEST(ArgvWrite, NullStreamFails)
+{
+	char **argv = make_argv({"a"});
+	EXPECT_EQ(argv_write(argv, nullptr), 1);
+	argv_free(argv);
+}
+
+TEST(ArgvWrite, FullDeviceFails)
+{
+	FILE *stream = fopen("/dev/full", "w");
+	if (stream == nullptr)
+		GTEST_SKIP() << "no /dev/full";
+	ASSERT_EQ(setvbuf(stream, nullptr, _IONBF, 0), 0);
+	char **argv = make_argv({"a", "b"});
+	EXPECT_EQ(argv_write(argv, stream), 1);
+	argv_free(argv);
+	fclose(stream);
+}
+
+// With the default buffer the failure shows once the buffer is flushed,
+// which a long vector forces in the middle of the call.
+TEST(ArgvWrite, FullDeviceFailsThroughBuffer)
+{
+	FILE *stream = fopen("/dev/full", "w");
+	if (stream == nullptr)
+		GTEST_SKIP() << "no /dev/full";
+	char **argv = make_argv(strings(10000, "member.o"));
+	EXPECT_EQ(argv_write(argv, stream), 1);
+	argv_free(argv);
+	fclose(stream);
+}
+
+TEST(ArgvWrite, ReadOnlyStreamFails)
+{
+	FILE *stream = fopen("/dev/null", "r");
+	ASSERT_NE(stream, nullptr);
+	char **argv = make_argv({"a"});
+	EXPECT_EQ(argv_write(argv, stream), 1);
+	argv_free(argv);
+	fclose(stream);
+}
+
+// A stream that takes CAPACITY bytes and then fails: whichever write it is
+// that fails -- backslash, byte, quote or newline -- the result is 1, and
+// what was written before it stays.
+TEST(ArgvWrite, AnyFailingWriteFails)
+{
+	const strings args = {"a b", "", "q\""};
+	const std::string full = "a\\ b\n\"\"\nq\\\"\n";
+	for (size_t capacity = 1; capacity <= full.size() + 1; capacity++) {
+		SCOPED_TRACE(capacity);
+		std::vector<char> buffer(capacity, '#');
+		FILE *stream = fmemopen(buffer.data(), capacity, "w");
+		ASSERT_NE(stream, nullptr);
+		ASSERT_EQ(setvbuf(stream, nullptr, _IONBF, 0), 0);
+		char **argv = make_argv(args);
+		int result = argv_write(argv, stream);
+		argv_free(argv);
+		fclose(stream);
+		EXPECT_EQ(result, capacity < full.size() ? 1 : 0);
+		size_t kept = std::min(capacity, full.size());
+		EXPECT_EQ(std::string(buffer.data(), kept > 0 ? kept - 1 : 0),
+		          full.substr(0, kept > 0 ? kept - 1 : 0));
+	}
+}
+
+// ---------------------------------------------------------------------
+// What argv_write writes, argv_split reads back unchanged.
+
+void
+expect_round_trip(const strings &args)
+{
+	SCOPED_TRACE(printable(args));
+	int result = -1;
+	std::string text = write_to_string(args, &result);
+	ASSERT_EQ(result, 0);
+	EXPECT_EQ(take(argv_split(text.c_str())), args);
+}
+
+const strings round_trip_cases[] = {
+    {"a b", "", "a\"b"},
+    {"plain"},
+    {""},
+    {"", "", ""},
+    {" leading", "trailing ", "  "},
+    {"tab\there", "new\nline", "cr\rlf\n", "\v\f"},
+    {"'single'", "\"double\"", "mixed'\"", "'", "\""},
+    {"back\\slash", "\\", "\\\\", "end\\", "\\'", "\\\""},
+    {"\xe9t\xe9", "\x80", "\xff\xfe", "\xc2\xa0"},
+    {"@file", "-Wl,--foo=bar baz", "a=b", "$HOME", "*?[]"},
+    {"\x01\x02\x1b\x7f"},
+};
+
+TEST(ArgvRoundTrip, TableCases)
+{
+	for (const strings &args : round_trip_cases)
+		expect_round_trip(args);
+}
+
+TEST(ArgvRoundTrip, RandomVectors)
+{
+	std::mt19937 rng(20240521);
+	// Mostly the bytes that need escaping, and some of everything else.
+	const std::string special = " \t\n\v\f\r'\"\\";
+	for (int round = 0; round < 2000; round++) {
+		strings args(1 + rng() % 6);
+		for (std::string &arg : args) {
+			size_t length = rng() % 12;
+			for (size_t i = 0; i < length; i++) {
+				if (rng() % 2 == 0)
+					arg += special[rng() % special.size()];
+				else
+					arg +=
+					    static_cast<char>(1 + rng() % 255);
+			}
+		}
+		expect_round_trip(args);
+		if (HasFailure())
+			break;
+	}
+}
+
+// ---------------------------------------------------------------------
+// Expansion of "@file" arguments.
+
+class ArgvExpand : public ::testing::Test {
+      protected:
+	void SetUp() override
+	{
+		char templ[] = "/tmp/argv_test.XXXXXX";
+		ASSERT_NE(mkdtemp(templ), nullptr);
+		dir = templ;
+	}
+
+	void TearDown() override
+	{
+		if (!dir.empty()) {
+			std::error_code error;
+			std::filesystem::remove_all(dir, error);
+			EXPECT_FALSE(error) << error.message();
+		}
+	}
+
+	// "%D" stands for the test's directory.
+	std::string subst(const std::string &text) const
+	{
+		std::string out;
+		for (size_t i = 0; i < text.size(); i++) {
+			if (text.compare(i, 2, "%D") == 0) {
+				out += dir;
+				i++;
+			} else {
+				out += text[i];
+			}
+		}
+		return out;
+	}
+
+	std::string write_file(const std::string &name,
+	                       const std::string &content)
+	{
+		std::string path = dir + "/" + name;
+		FILE *file = fopen(path.c_str(), "w");
+		EXPECT_NE(file, nullptr) << path;
+		if (file != nullptr) {
+			std::string text = subst(content);
+			fwrite(text.data(), 1, text.size(), file);
+			fclose(file);
+		}
+		return path;
+	}
+
+	struct outcome {
+		strings args;
+		int count;
+		bool replaced;
+	};
+
+	// Runs argv_expand on a vector made from ARGS with count ARGC (the
+	// number of ARGS when negative) and checks the contract on the way:
+	// the caller's array and strings unchanged, the count matching the
+	// new vector, element 0 a copy.
+	outcome expand(const strings &given, int argc = -1)
+	{
+		strings args;
+		for (const std::string &arg : given)
+			args.push_back(subst(arg));
+		char **argv = make_argv(args);
+		std::vector<char *> slots(argv, argv + args.size() + 1);
+
+		int count = argc < 0 ? static_cast<int>(args.size()) : argc;
+		char **result = argv;
+		argv_expand(&count, &result);
+
+		for (size_t i = 0; i <= args.size(); i++) {
+			EXPECT_EQ(argv[i], slots[i]) << "slot " << i;
+			if (i < args.size()) {
+				EXPECT_EQ(argv[i], args[i]) << "string " << i;
+			}
+		}
+		outcome out = {to_strings(result), count, result != argv};
+		if (out.replaced) {
+			EXPECT_EQ(argv_count(result), count);
+			EXPECT_NE(result[0], argv[0]);
+			EXPECT_STREQ(result[0], argv[0]);
+			argv_free(result);
+		}
+		argv_free(argv);
+		return out;
+	}
+
+	std::string dir;
+};
+
+struct expand_case {
+	const char *name;
+	std::vector<std::pair<std::string, std::string>> files;
+	strings args;
+	strings want; // null-free; "%D" is the directory
+	bool replaced;
+};
+
+const expand_case expand_cases[] = {
+    {"file in the middle",
+     {{"f", "a b\n"}},
+     {"prog", "@%D/f", "c"},
+     {"prog", "a", "b", "c"},
+     true},
+    {"file at the end",
+     {{"f", "a"}},
+     {"prog", "x", "@%D/f"},
+     {"prog", "x", "a"},
+     true},
+    {"empty file removes its argument",
+     {{"f", ""}},
+     {"prog", "@%D/f", "c"},
+     {"prog", "c"},
+     true},
+    {"whitespace-only file too",
+     {{"f", " \n\t\r\n"}},
+     {"prog", "@%D/f", "c"},
+     {"prog", "c"},
+     true},
+    {"only argument expanded to nothing",
+     {{"f", "\n"}},
+     {"prog", "@%D/f"},
+     {"prog"},
+     true},
+    {"bare @ stays", {}, {"prog", "@", "c"}, {"prog", "@", "c"}, false},
+    {"missing file stays",
+     {},
+     {"prog", "@%D/none", "c"},
+     {"prog", "@%D/none", "c"},
+     false},
+    {"missing stays beside an expanded one",
+     {{"f", "a"}},
+     {"prog", "@%D/none", "@%D/f", "@"},
+     {"prog", "@%D/none", "a", "@"},
+     true},
+    {"element 0 is never a response file",
+     {{"f", "a"}},
+     {"@%D/f", "x"},
+     {"@%D/f", "x"},
+     false},
+    {"nested files expand in turn",
+     {{"f", "x @%D/g y"}, {"g", "1 2"}},
+     {"prog", "@%D/f", "c"},
+     {"prog", "x", "1", "2", "y", "c"},
+     true},
+    {"deeper nesting",
+     {{"f", "@%D/g"}, {"g", "@%D/h"}, {"h", "end"}},
+     {"prog", "@%D/f"},
+     {"prog", "end"},
+     true},
+    {"a file named twice",
+     {{"f", "a b"}},
+     {"prog", "@%D/f", "@%D/f"},
+     {"prog", "a", "b", "a", "b"},
+     true},
+    {"a missing file named inside",
+     {{"f", "@%D/none z"}},
+     {"prog", "@%D/f"},
+     {"prog", "@%D/none", "z"},
+     true},
+    {"quoting inside a file",
+     {{"f", "'a b' \"c d\" e\\ f\n'it''s'\n\"\"\n"}},
+     {"prog", "@%D/f"},
+     {"prog", "a b", "c d", "e f", "its", ""},
+     true},
+    {"text ends at a NUL byte",
+     {{"f", std::string("a b\0c d", 7)}},
+     {"prog", "@%D/f", "z"},
+     {"prog", "a", "b", "z"},
+     true},
+    {"NUL first: nothing",
+     {{"f", std::string("\0a", 2)}},
+     {"prog", "@%D/f", "z"},
+     {"prog", "z"},
+     true},
+    {"bytes above 127",
+     {{"f", "\xe9t\xe9 \xff"}},
+     {"prog", "@%D/f"},
+     {"prog", "\xe9t\xe9", "\xff"},
+     true},
+    {"many arguments",
+     {{"f", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17"}},
+     {"prog", "a", "@%D/f", "b"},
+     {"prog", "a",  "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",
+      "9",    "10", "11", "12", "13", "14", "15", "16", "17", "b"},
+     true},
+};
+
+TEST_F(ArgvExpand, MatchesTable)
+{
+	for (const expand_case &c : expand_cases) {
+		SCOPED_TRACE(c.name);
+		for (const auto &file : c.files)
+			write_file(file.first, file.second);
+		outcome got = expand(c.args);
+		strings want;
+		for (const std::string &arg : c.want)
+			want.push_back(subst(arg));
+		EXPECT_EQ(got.args, want)
+		    << printable(got.args) << " vs " << printable(want);
+		EXPECT_EQ(got.count, static_cast<int>(want.size()));
+		EXPECT_EQ(got.replaced, c.replaced);
+		for (const auto &file : c.files)
+			unlink((dir + "/" + file.first).c_str());
+	}
+}
+
+TEST_F(ArgvExpand, CountOfOneLooksAtNothing)
+{
+	write_file("f", "a b");
+	outcome got = expand({"prog", "@%D/f"}, 1);
+	EXPECT_FALSE(got.replaced);
+	EXPECT_EQ(got.count, 1);
+	EXPECT_EQ(got.args, strings({"prog", subst("@%D/f")}));
+}
+
+TEST_F(ArgvExpand, CountLimitsWhatIsLookedAt)
+{
+	write_file("f", "a b");
+	outcome got = expand({"prog", "x", "@%D/f"}, 2);
+	EXPECT_FALSE(got.replaced);
+	EXPECT_EQ(got.count, 2);
+}
+
+TEST_F(ArgvExpand, WrittenVectorExpandsBack)
+{
+	const strings args = {"--plugin", "/p/lib x.so", "", "it's", "\\\t\n"};
+	std::string path = dir + "/rsp";
+	FILE *file = fopen(path.c_str(), "w");
+	ASSERT_NE(file, nullptr);
+	char **argv = make_argv(args);
+	EXPECT_EQ(argv_write(argv, file), 0);
+	argv_free(argv);
+	fclose(file);
+
+	outcome got = expand({"prog", "@" + path});
+	strings want = {"prog"};
+	want.insert(want.end(), args.begin(), args.end());
+	EXPECT_EQ(got.args, want);
+}
+
+TEST_F(ArgvExpand, LargeFileIsReadWhole)
+{
+	std::string text;
+	strings want = {"prog"};
+	for (int i = 0; i < 20000; i++) {
+		want.push_back("member" + std::to_string(i) + ".o");
+		text += want.back() + (i % 7 == 0 ? "\n" : " ");
+	}
+	want.push_back("last");
+	write_file("f", text);
+	outcome got = expand({"prog", "@%D/f", "last"});
+	EXPECT_EQ(got.args, want);
+	EXPECT_EQ(got.count, 20002);
+}
+
+TEST_F(ArgvExpand, UnreadableFileStays)
+{
+	if (geteuid() == 0)
+		GTEST_SKIP() << "root reads any file";
+	std::string path = write_file("f", "a b");
+	ASSERT_EQ(chmod(path.c_str(), 0), 0);
+	outcome got = expand({"prog", "@%D/f"});
+	EXPECT_FALSE(got.replaced);
+	EXPECT_EQ(got.args, strings({"prog", "@" + path}));
+}
+
+TEST_F(ArgvExpand, SocketStays)
+{
+	std::string path = dir + "/sock";
+	struct sockaddr_un address = {};
+	address.sun_family = AF_UNIX;
+	ASSERT_LT(path.size(), sizeof address.sun_path);
+	strcpy(address.sun_path, path.c_str());
+	int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(bind(fd, reinterpret_cast<struct sockaddr *>(&address),
+	               sizeof address),
+	          0);
+	outcome got = expand({"prog", "@" + path});
+	close(fd);
+	EXPECT_FALSE(got.replaced);
+	EXPECT_EQ(got.args, strings({"prog", "@" + path}));
+}
+
+// A device that opens but cannot seek: the size is unknown, so the
+// argument is passed on as it is.
+TEST_F(ArgvExpand, UnseekableDeviceStays)
+{
+	int probe = open("/dev/ptmx", O_RDWR | O_NOCTTY);
+	if (probe < 0)
+		GTEST_SKIP() << "no /dev/ptmx";
+	close(probe);
+	outcome got = expand({"prog", "@/dev/ptmx", "x"});
+	EXPECT_FALSE(got.replaced);
+	EXPECT_EQ(got.args, strings({"prog", "@/dev/ptmx", "x"}));
+}
+
+// With no writer, opening a FIFO for reading would wait for ever; the
+// argument must stay without waiting.
+TEST_F(ArgvExpand, FifoWithoutWriterStays)
+{
+	std::string path = dir + "/fifo";
+	ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+	EXPECT_EXIT(
+	    {
+		    alarm(10);
+		    outcome got = expand({"prog", "@" + path, "x"});
+		    bool same = !got.replaced &&
+		                got.args == strings({"prog", "@" + path, "x"});
+		    exit(same ? 0 : 2);
+	    },
+	    ::testing::ExitedWithCode(0), "");
+}
+
+// With a writer, what it wrote is left for whoever reads the FIFO.
+TEST_F(ArgvExpand, FifoWithWriterStaysUnread)
+{
+	std::string path = dir + "/fifo";
+	ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+	int fd = open(path.c_str(), O_RDWR | O_NONBLOCK);
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(write(fd, "a b", 3), 3);
+
+	outcome got = expand({"prog", "@" + path});
+	EXPECT_FALSE(got.replaced);
+	EXPECT_EQ(got.args, strings({"prog", "@" + path}));
+
+	char buffer[8] = {};
+	EXPECT_EQ(read(fd, buffer, sizeof buffer), 3);
+	EXPECT_STREQ(buffer, "a b");
+	close(fd);
+}
+
+TEST_F(ArgvExpand, AnonymousPipeStays)
+{
+	int fds[2];
+	ASSERT_EQ(pipe(fds), 0);
+	std::string path = "/dev/fd/" + std::to_string(fds[0]);
+	struct stat st;
+	if (stat(path.c_str(), &st) != 0)
+		GTEST_SKIP() << "no /dev/fd";
+	ASSERT_EQ(write(fds[1], "a b", 3), 3);
+	outcome got = expand({"prog", "@" + path});
+	EXPECT_FALSE(got.replaced);
+	EXPECT_EQ(got.args, strings({"prog", "@" + path}));
+	close(fds[0]);
+	close(fds[1]);
+}
+
+// Up to ATFILE_LIMIT - 1 "@" arguments are examined; the next one stops
+// the run before its file is looked at.
+TEST_F(ArgvExpand, JustBelowLimitExpandsAll)
+{
+	write_file("empty", "");
+	strings args = {"prog"};
+	for (int i = 0; i < ATFILE_LIMIT - 1; i++)
+		args.push_back("@%D/empty");
+	args.push_back("tail");
+	outcome got = expand(args);
+	EXPECT_TRUE(got.replaced);
+	EXPECT_EQ(got.args, strings({"prog", "tail"}));
+}
+
+TEST_F(ArgvExpand, MissingFilesCountTowardsLimit)
+{
+	strings args = {"prog"};
+	for (int i = 0; i < ATFILE_LIMIT - 1; i++)
+		args.push_back("@%D/none");
+	EXPECT_FALSE(expand(args).replaced);
+	args.push_back("@");
+	EXPECT_EXIT(expand(args), ::testing::ExitedWithCode(1),
+	            "^prog: error: too many @-files encountered\n$");
+}
+
+TEST_F(ArgvExpand, SelfReferenceStops)
+{
+	write_file("f", "x @%D/f");
+	EXPECT_EXIT(expand({"myprog", "@%D/f"}), ::testing::ExitedWithCode(1),
+	            "^myprog: error: too many @-files encountered\n$");
+}
+
+std::string
+chain_name(int link)
+{
+	return std::to_string(link) + ".rsp";
+}
+
+TEST_F(ArgvExpand, ChainAtLimitStops)
+{
+	// Files each naming the next: ATFILE_LIMIT - 1 of them expand; one
+	// more in the chain is too many.
+	for (int i = 0; i < ATFILE_LIMIT; i++)
+		write_file(chain_name(i), "@%D/" + chain_name(i + 1));
+	write_file(chain_name(ATFILE_LIMIT - 1), "end");
+	EXPECT_EXIT(expand({"prog", "@%D/" + chain_name(0)}),
+	            ::testing::ExitedWithCode(1),
+	            "too many @-files encountered");
+
+	write_file(chain_name(ATFILE_LIMIT - 2), "end");
+	outcome got = expand({"prog", "@%D/" + chain_name(0)});
+	EXPECT_EQ(got.args, strings({"prog", "end"}));
+}
+
+TEST_F(ArgvExpand, DirectoryStops)
+{
+	EXPECT_EXIT(expand({"prog", "x", "@%D"}), ::testing::ExitedWithCode(1),
+	            "^prog: error: @-file refers to a directory\n$");
+}
+
+TEST_F(ArgvExpand, DirectoryNamedInsideFileStops)
+{
+	write_file("f", "a @%D/. b");
+	EXPECT_EXIT(expand({"prog", "@%D/f"}), ::testing::ExitedWithCode(1),
+	            "^prog: error: @-file refers to a directory\n$");
+}
+
+void
+announce_fatal_exit()
+{
+	fputs("hook ran\n", stderr);
+}
+
+TEST_F(ArgvExpand, ErrorsGoThroughFatalExit)
+{
+	EXPECT_EXIT(
+	    {
+		    fatal_exit_hook = announce_fatal_exit;
+		    expand({"prog", "@%D"});
+	    },
+	    ::testing::ExitedWithCode(1),
+	    "^prog: error: @-file refers to a directory\nhook ran\n$");
+}
+
+} // namespace
