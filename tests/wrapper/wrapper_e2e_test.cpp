@@ -336,3 +336,179 @@ TEST_F(WrapperTree, ToolInheritsNoDescriptorOfOurs)
 }
 
 } // namespace
+
+namespace {
+
+// Response files: the tool gets "@" and the name of a file of ours, which
+// holds the rebuilt command line from "--plugin" on and is gone afterwards.
+class ResponseFile : public WrapperTree {
+      protected:
+	std::string tmp;
+
+	void SetUp() override
+	{
+		WrapperTree::SetUp();
+		tmp = top + "/tmp";
+		make_dirs(tmp);
+	}
+
+	run_result run_with(const char *name,
+	                    const std::vector<std::string> &args,
+	                    std::map<std::string, std::string> extra = {})
+	{
+		extra["TMPDIR"] = tmp;
+		std::vector<std::string> argv = {prog(name)};
+		argv.insert(argv.end(), args.begin(), args.end());
+		return run(prog(name), argv, extra);
+	}
+
+	// What the fake tool prints for a run through a response file.
+	std::string through_file(const char *tool, const std::string &body,
+	                         const std::string &after = "") const
+	{
+		return seen_tool(root, tool) + "\n" + "@" + tmp + "/cc" +
+		       "XXXXXX\n--- begin @file\n" + body + "--- end @file\n" +
+		       after;
+	}
+
+	// The response file's name is unique; put the template back.
+	static std::string masked(std::string out, const std::string &dir)
+	{
+		std::string mark = "@" + dir + "/cc";
+		size_t at = out.find(mark);
+		if (at != std::string::npos &&
+		    at + mark.size() + 6 <= out.size())
+			out.replace(at + mark.size(), 6, "XXXXXX");
+		return out;
+	}
+
+	bool tmp_is_empty() const
+	{
+		return run_program("/bin/ls", {"ls", "-A", tmp}, base_env("/"),
+		                   "/")
+		    .out.empty();
+	}
+};
+
+TEST_F(ResponseFile, CarriesTheRebuiltCommandLine)
+{
+	write_file(top + "/args", "rcs lib.a x.o");
+	run_result r = run_with("vek-ar", {"@" + top + "/args"});
+	EXPECT_EQ(masked(r.out, tmp),
+	          through_file("ar", "--plugin\n" + seen_plugin(root) +
+	                                 "\n-rcs\nlib.a\nx.o\n"));
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.exit_code(), 0);
+	EXPECT_TRUE(tmp_is_empty());
+}
+
+TEST_F(ResponseFile, ExpandedContentIsEscapedArgumentByArgument)
+{
+	struct {
+		const char *file;
+		std::vector<std::string> args_after; // given after the @file
+		const char *written;                 // after "--plugin\nP\n"
+	} cases[] = {
+	    {"'a b' c\\\"d", {}, "a\\ b\nc\\\"d\n"},
+	    {"x\ty\n", {"z"}, "x\ny\nz\n"},
+	    // A file of whitespace only takes its argument away.
+	    {" \n\t ", {"lib.a"}, "lib.a\n"},
+	    {"", {"t"}, "t\n"},
+	    {"'' e", {}, "\"\"\ne\n"},
+	    {"tab\\\there", {}, "tab\\\there\n"},
+	    {"\xc3\xa9t\xc3\xa9 x", {}, "\xc3\xa9t\xc3\xa9\nx\n"},
+	    // "-B" inside a file reaches the tool.
+	    {"-B/opt/x t", {}, "-B/opt/x\nt\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.file);
+		write_file(top + "/args", c.file);
+		std::vector<std::string> args = {"@" + top + "/args"};
+		args.insert(args.end(), c.args_after.begin(),
+		            c.args_after.end());
+		run_result r = run_with("vek-nm", args);
+		EXPECT_EQ(masked(r.out, tmp),
+		          through_file("nm", "--plugin\n" + seen_plugin(root) +
+		                                 "\n" + c.written));
+		EXPECT_EQ(r.exit_code(), 0);
+		EXPECT_TRUE(tmp_is_empty());
+	}
+}
+
+TEST_F(ResponseFile, FirstArgumentRuleSeesTheExpandedArgument)
+{
+	write_file(top + "/args", "t lib.a");
+	run_result r = run_with("vek-ar", {"@" + top + "/args", "x.o"});
+	EXPECT_EQ(masked(r.out, tmp),
+	          through_file("ar", "--plugin\n" + seen_plugin(root) +
+	                                 "\n-t\nlib.a\nx.o\n"));
+
+	// Nested files expand in turn.
+	write_file(top + "/outer", "rc @" + top + "/inner");
+	write_file(top + "/inner", "lib.a 'y z.o'");
+	r = run_with("vek-ar", {"@" + top + "/outer"});
+	EXPECT_EQ(masked(r.out, tmp),
+	          through_file("ar", "--plugin\n" + seen_plugin(root) +
+	                                 "\n-rc\nlib.a\ny\\ z.o\n"));
+}
+
+TEST_F(ResponseFile, UnreadableAtArgumentsPassAsTheyAre)
+{
+	run_result r =
+	    run_with("vek-ar", {"@" + top + "/missing", "@", "lib.a"});
+	EXPECT_EQ(r.out,
+	          lines({seen_tool(root, "ar"), "--plugin", seen_plugin(root),
+	                 "-@" + top + "/missing", "@", "lib.a"}));
+	EXPECT_TRUE(tmp_is_empty());
+}
+
+TEST_F(ResponseFile, IsRemovedWhateverBecomesOfTheTool)
+{
+	write_file(top + "/args", "t lib.a");
+	const std::map<std::string, std::string> outcomes[] = {
+	    {{"FAKE_TOOL_EXIT", "3"}},
+	    {{"FAKE_TOOL_SIGNAL", "9"}},
+	};
+	for (const auto &extra : outcomes) {
+		run_result r = run_with("vek-ar", {"@" + top + "/args"}, extra);
+		EXPECT_EQ(r.exit_code(), extra.count("FAKE_TOOL_EXIT") ? 3 : 1);
+		EXPECT_TRUE(tmp_is_empty());
+	}
+	// A tool that cannot be started.
+	write_file(seen_tool(root, "ar"), "\x7f"
+	                                  "ELF?");
+	chmod(seen_tool(root, "ar").c_str(), 0755);
+	run_result r = run_with("vek-ar", {"@" + top + "/args"});
+	EXPECT_EQ(r.err, "Error running " + seen_tool(root, "ar") +
+	                     ": posix_spawnp\n");
+	EXPECT_TRUE(tmp_is_empty());
+}
+
+TEST_F(ResponseFile, BadAtFilesEndTheRunWithAMessage)
+{
+	make_dirs(top + "/dir");
+	run_result r = run_with("vek-ar", {"t", "@" + top + "/dir"});
+	EXPECT_EQ(r.err,
+	          prog("vek-ar") + ": error: @-file refers to a directory\n");
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.exit_code(), 1);
+
+	write_file(top + "/self", "x @" + top + "/self");
+	r = run_with("vek-ar", {"@" + top + "/self"});
+	EXPECT_EQ(r.err,
+	          prog("vek-ar") + ": error: too many @-files encountered\n");
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.exit_code(), 1);
+	EXPECT_TRUE(tmp_is_empty());
+}
+
+TEST_F(ResponseFile, ToolInheritsNoDescriptorOfOurs)
+{
+	write_file(top + "/args", "t");
+	run_result r =
+	    run_with("vek-ar", {"@" + top + "/args"}, {{"FAKE_TOOL_FDS", "1"}});
+	EXPECT_NE(r.out.find("--- end @file\n"), std::string::npos);
+	EXPECT_EQ(r.out.find("fd "), std::string::npos) << r.out;
+}
+
+} // namespace
