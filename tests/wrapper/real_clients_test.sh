@@ -1,0 +1,78 @@
+#!/bin/sh
+# Real build systems drive the installed wrappers: a CMake project built by
+# Ninja with forced response files, and the same library built by GNU make
+# with AR=.  A static library of many generated sources and a program
+# linked against it must build, run and print the right sum.
+# Usage: real_clients_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN
+set -eu
+build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4
+
+for tool in ninja make cc; do
+	command -v $tool >/dev/null || { echo "no $tool: skipped"; exit 77; }
+done
+
+top=$(mktemp -d /tmp/vek-clients-XXXXXX)
+trap 'rm -rf "$top"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$top/tc" >/dev/null
+cp "$plugin" "$top/tc/$rel_plugin/libmerx_plugin.so"
+bin=$top/tc/$rel_bin
+ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
+export ASAN_OPTIONS
+
+# 40 sources, part_1.c .. part_40.c, each returning its number.
+src=$top/src
+mkdir -p "$src"
+n=40
+objs= sources= calls= expect=0
+i=1
+while [ $i -le $n ]; do
+	printf 'int part_%d(void) { return %d; }\n' $i $i >"$src/part_$i.c"
+	sources="$sources part_$i.c"
+	objs="$objs part_$i.o"
+	calls="$calls + part_$i()"
+	expect=$((expect + i))
+	i=$((i + 1))
+done
+{
+	echo '#include <stdio.h>'
+	i=1
+	while [ $i -le $n ]; do echo "int part_$i(void);"; i=$((i + 1)); done
+	printf 'int main(void) { printf("%%d\\n", 0 %s); return 0; }\n' "$calls"
+} >"$src/main.c"
+
+cat >"$src/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.20)
+project(clients C)
+add_library(parts STATIC$sources)
+add_executable(app main.c)
+target_link_libraries(app PRIVATE parts)
+CMAKE
+
+cmake -S "$src" -B "$top/ninja" -G Ninja -DCMAKE_AR="$bin/vek-ar" \
+	-DCMAKE_RANLIB="$bin/vek-ranlib" -DCMAKE_NINJA_FORCE_RESPONSE_FILE=ON \
+	>"$top/cmake.log" 2>&1 || { cat "$top/cmake.log"; fail "configure"; }
+ninja -C "$top/ninja" -v >"$top/ninja.log" 2>&1 ||
+	{ cat "$top/ninja.log"; fail "ninja build"; }
+grep -q "vek-ar.* @[^ ]*\.rsp" "$top/ninja.log" ||
+	{ cat "$top/ninja.log"; fail "ninja did not hand vek-ar an @file"; }
+[ "$("$top/ninja/app")" = "$expect" ] || fail "ninja-built app output"
+[ "$("$bin/vek-ar" t "$top/ninja/libparts.a" | wc -l)" -eq $n ] ||
+	fail "ninja-built library members"
+
+mkdir -p "$top/make"
+cat >"$top/make/Makefile" <<MAKE
+VPATH = $src
+OBJS =$objs
+app: main.o libparts.a
+	\$(CC) -o \$@ main.o libparts.a
+libparts.a: \$(OBJS)
+	\$(AR) rcs \$@ \$(OBJS)
+MAKE
+make -C "$top/make" AR="$bin/vek-ar" >"$top/make.log" 2>&1 ||
+	{ cat "$top/make.log"; fail "make build"; }
+[ "$("$top/make/app")" = "$expect" ] || fail "make-built app output"
+"$bin/vek-nm" "$top/make/libparts.a" | grep -q ' T part_40$' ||
+	fail "vek-nm on the make-built library"
+echo "real clients: ok"
