@@ -1,0 +1,474 @@
+/*
+ * Prefix lists: building them (order, splitting, longest prefix) and
+ * looking files up through them in a small tree made for each test, with
+ * the trace lines checked byte for byte.
+ */
+#include "findfile/prefix_list.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string>
+entries_of(const prefix_list &list)
+{
+	std::vector<std::string> texts;
+	for (const prefix_entry *e = list.entries; e != nullptr;
+	     e = e->next_entry)
+		texts.push_back(e->prefix_text);
+	return texts;
+}
+
+void
+free_list(prefix_list &list)
+{
+	while (list.entries != nullptr) {
+		prefix_entry *e = list.entries;
+		list.entries = e->next_entry;
+		free(e->prefix_text);
+		free(e);
+	}
+	list.longest_prefix = 0;
+}
+
+// Up to four strings, ending at the first null.
+std::vector<std::string>
+strings(const char *const (&texts)[4])
+{
+	std::vector<std::string> v;
+	for (const char *t : texts) {
+		if (t == nullptr)
+			break;
+		v.push_back(t);
+	}
+	return v;
+}
+
+int
+max_length(const std::vector<std::string> &texts)
+{
+	size_t longest = 0;
+	for (const std::string &t : texts)
+		longest = std::max(longest, t.size());
+	return static_cast<int>(longest);
+}
+
+const char test_variable[] = "VEK_PREFIX_LIST_TEST_VARIABLE";
+
+class PrefixListTest : public testing::Test {
+      protected:
+	void TearDown() override
+	{
+		set_lookup_trace(false);
+		unsetenv(test_variable);
+		free_list(list);
+	}
+
+	prefix_list list{};
+};
+
+TEST_F(PrefixListTest, NewListIsEmpty)
+{
+	EXPECT_EQ(list.entries, nullptr);
+	EXPECT_EQ(list.longest_prefix, 0);
+}
+
+TEST_F(PrefixListTest, AppendGoesLastAndPrependFirst)
+{
+	static const struct {
+		const char *initial[4];
+		bool at_front;
+		const char *want[4];
+	} cases[] = {
+	    {{"/a/", "/b/"}, false, {"/a/", "/b/", "/c/"}},
+	    {{"/a/", "/b/"}, true, {"/c/", "/a/", "/b/"}},
+	    {{}, false, {"/c/"}},
+	    {{}, true, {"/c/"}},
+	    {{"/c/"}, false, {"/c/", "/c/"}},
+	    {{"/c/"}, true, {"/c/", "/c/"}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(testing::Message()
+		             << (c.at_front ? "prepend" : "append") << " to "
+		             << testing::PrintToString(strings(c.initial)));
+		for (const std::string &p : strings(c.initial))
+			prefix_append(&list, p.c_str());
+		if (c.at_front)
+			prefix_prepend(&list, "/c/");
+		else
+			prefix_append(&list, "/c/");
+		EXPECT_EQ(entries_of(list), strings(c.want));
+		free_list(list);
+	}
+}
+
+TEST_F(PrefixListTest, AddTakesThePrefixAsGivenAndKeepsACopy)
+{
+	char text[] = "no-slash";
+	prefix_add(&list, text, false);
+	text[0] = 'X';
+	prefix_add(&list, "", true);
+	EXPECT_EQ(entries_of(list), (std::vector<std::string>{"", "no-slash"}));
+	EXPECT_NE(list.entries->next_entry->prefix_text, text);
+}
+
+TEST_F(PrefixListTest, LongestPrefixIsTheMaximumEverAdded)
+{
+	static const struct {
+		const char *prefix;
+		bool at_front;
+		int longest;
+	} steps[] = {
+	    {"/ab/", false, 4},    {"/a/", false, 4},      {"", true, 4},
+	    {"/abcdef/", true, 8}, {"/abcdefg", false, 8}, {"x", false, 8},
+	};
+	for (const auto &s : steps) {
+		SCOPED_TRACE(s.prefix);
+		prefix_add(&list, s.prefix, s.at_front);
+		EXPECT_EQ(list.longest_prefix, s.longest);
+	}
+}
+
+struct split_case {
+	const char *text;
+	const char *want[4];
+};
+
+const split_case split_cases[] = {
+    {"/a:/b/", {"/a/", "/b/"}},
+    {"", {"./"}},
+    {":", {"./", "./"}},
+    {"a::", {"a/", "./", "./"}},
+    {":b", {"./", "b/"}},
+    {"/", {"/"}},
+    {"dir//", {"dir//"}},
+    {"/usr/bin:/bin:.", {"/usr/bin/", "/bin/", "./"}},
+};
+
+TEST_F(PrefixListTest, StringSplitsAtEveryColon)
+{
+	for (const split_case &c : split_cases) {
+		SCOPED_TRACE(testing::Message() << "'" << c.text << "'");
+		prefixes_from_string(c.text, &list);
+		EXPECT_EQ(entries_of(list), strings(c.want));
+		EXPECT_EQ(list.longest_prefix, max_length(strings(c.want)));
+		free_list(list);
+	}
+}
+
+TEST_F(PrefixListTest, StringAppendsAfterExistingEntries)
+{
+	prefix_append(&list, "/first/");
+	prefixes_from_string("x:y", &list);
+	EXPECT_EQ(entries_of(list),
+	          (std::vector<std::string>{"/first/", "x/", "y/"}));
+	EXPECT_EQ(list.longest_prefix, 7);
+}
+
+TEST_F(PrefixListTest, EnvironmentValueIsSplitLikeAString)
+{
+	for (const split_case &c : split_cases) {
+		SCOPED_TRACE(testing::Message() << "'" << c.text << "'");
+		ASSERT_EQ(setenv(test_variable, c.text, 1), 0);
+		prefixes_from_env(test_variable, &list);
+		EXPECT_EQ(entries_of(list), strings(c.want));
+		free_list(list);
+	}
+}
+
+TEST_F(PrefixListTest, UnsetVariableAddsNothing)
+{
+	unsetenv(test_variable);
+	prefixes_from_env(test_variable, &list);
+	EXPECT_EQ(list.entries, nullptr);
+	EXPECT_EQ(list.longest_prefix, 0);
+}
+
+TEST_F(PrefixListTest, TraceShowsEachPrefixAddedFromAString)
+{
+	static const struct {
+		const char *text;
+		const char *want;
+	} cases[] = {
+	    {"/a:b:", "Convert string '/a:b:' into prefixes, separator = "
+	              "':'\n  - add prefix: /a/\n  - add prefix: b/\n"
+	              "  - add prefix: ./\n"},
+	    {"", "Convert string '' into prefixes, separator = ':'\n"
+	         "  - add prefix: ./\n"},
+	};
+	for (bool trace : {false, true}) {
+		set_lookup_trace(trace);
+		for (const auto &c : cases) {
+			SCOPED_TRACE(testing::Message()
+			             << "trace " << trace << " '" << c.text
+			             << "'");
+			testing::internal::CaptureStderr();
+			prefixes_from_string(c.text, &list);
+			EXPECT_EQ(testing::internal::GetCapturedStderr(),
+			          trace ? c.want : "");
+
+			ASSERT_EQ(setenv(test_variable, c.text, 1), 0);
+			testing::internal::CaptureStderr();
+			prefixes_from_env(test_variable, &list);
+			EXPECT_EQ(testing::internal::GetCapturedStderr(),
+			          trace ? c.want : "");
+		}
+	}
+	unsetenv(test_variable);
+	testing::internal::CaptureStderr();
+	prefixes_from_env(test_variable, &list);
+	EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+int
+remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+	return remove(path);
+}
+
+/*
+ * The lookup tree, under a fresh directory:
+ *   exec/tool     mode 0755    second/tool   mode 0755
+ *   plain/tool    mode 0644    shadow/tool/  a directory, mode 0755
+ */
+class FindInPrefixesTest : public PrefixListTest {
+      protected:
+	void SetUp() override
+	{
+		char dir[] = "/tmp/vek-prefix-XXXXXX";
+		ASSERT_NE(mkdtemp(dir), nullptr);
+		root = dir;
+		for (const char *d :
+		     {"exec", "plain", "second", "shadow", "shadow/tool"})
+			ASSERT_EQ(mkdir(path(d).c_str(), 0755), 0) << d;
+		make_file("exec/tool", 0755);
+		make_file("second/tool", 0755);
+		make_file("plain/tool", 0644);
+	}
+
+	void TearDown() override
+	{
+		PrefixListTest::TearDown();
+		if (!root.empty())
+			nftw(root.c_str(), remove_entry, 16,
+			     FTW_DEPTH | FTW_PHYS);
+	}
+
+	std::string path(const std::string &rel) const
+	{
+		return root + "/" + rel;
+	}
+
+	// TEXT with every '@' replaced by the tree's root.
+	std::string expand(const char *text) const
+	{
+		std::string out;
+		for (const char *p = text; *p != '\0'; p++)
+			out += *p == '@' ? root : std::string(1, *p);
+		return out;
+	}
+
+	void make_file(const char *rel, mode_t mode)
+	{
+		int fd =
+		    open(path(rel).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+		ASSERT_GE(fd, 0) << rel;
+		ASSERT_EQ(close(fd), 0);
+		ASSERT_EQ(chmod(path(rel).c_str(), mode), 0);
+	}
+
+	// Looks NAME up and returns what was found, "(null)" for nothing.
+	std::string lookup(const std::string &name, int mode)
+	{
+		char *found = find_in_prefixes(&list, name.c_str(), mode);
+		std::string result = found != nullptr ? found : "(null)";
+		free(found);
+		return result;
+	}
+
+	std::string root;
+};
+
+TEST_F(FindInPrefixesTest, FirstAcceptableCandidateWins)
+{
+	// '@' is the tree's root; "(null)" means nothing is found.
+	static const struct {
+		const char *what;
+		const char *prefixes[4];
+		const char *name;
+		int mode;
+		const char *want;
+	} cases[] = {
+	    {"first match in list order",
+	     {"@/exec/", "@/second/"},
+	     "tool",
+	     X_OK,
+	     "@/exec/tool"},
+	    {"missing candidate skipped",
+	     {"@/none/", "@/second/"},
+	     "tool",
+	     X_OK,
+	     "@/second/tool"},
+	    {"directory skipped",
+	     {"@/shadow/", "@/second/"},
+	     "tool",
+	     X_OK,
+	     "@/second/tool"},
+	    {"directory never found", {"@/shadow/"}, "tool", R_OK, "(null)"},
+	    {"not executable skipped",
+	     {"@/plain/", "@/second/"},
+	     "tool",
+	     X_OK,
+	     "@/second/tool"},
+	    {"readable is enough for R_OK",
+	     {"@/plain/", "@/second/"},
+	     "tool",
+	     R_OK,
+	     "@/plain/tool"},
+	    {"existence for F_OK", {"@/plain/"}, "tool", F_OK, "@/plain/tool"},
+	    {"nothing acceptable",
+	     {"@/none/", "@/plain/", "@/shadow/"},
+	     "tool",
+	     X_OK,
+	     "(null)"},
+	    {"prefix joined without a slash",
+	     {"@/exec/to"},
+	     "ol",
+	     X_OK,
+	     "@/exec/tool"},
+	    {"name with a directory part",
+	     {"@/"},
+	     "second/tool",
+	     X_OK,
+	     "@/second/tool"},
+	    {"long prefix before a short one",
+	     {"@/"
+	      "a-very-long-directory-name-that-does-not-exist-anywhere-at-all/"
+	      "and-another-level-to-make-it-longer-still/",
+	      "@/"},
+	     "exec/tool",
+	     X_OK,
+	     "@/exec/tool"},
+	    {"relative name, empty list", {}, "tool", X_OK, "(null)"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		for (const std::string &p : strings(c.prefixes))
+			prefix_append(&list, expand(p.c_str()).c_str());
+		EXPECT_EQ(lookup(c.name, c.mode), expand(c.want));
+		free_list(list);
+	}
+}
+
+TEST_F(FindInPrefixesTest, RelativePrefixesFollowTheCurrentDirectory)
+{
+	int saved = open(".", O_RDONLY | O_DIRECTORY);
+	ASSERT_GE(saved, 0);
+	ASSERT_EQ(chdir(path("exec").c_str()), 0);
+	prefix_append(&list, "");
+	std::string bare = lookup("tool", X_OK);
+	free_list(list);
+	prefixes_from_string("../none:../second", &list);
+	std::string dotted = lookup("tool", X_OK);
+	ASSERT_EQ(fchdir(saved), 0);
+	close(saved);
+
+	EXPECT_EQ(bare, "tool");
+	EXPECT_EQ(dotted, "../second/tool");
+}
+
+TEST_F(FindInPrefixesTest, AbsoluteNameIsCheckedAloneOnAccess)
+{
+	static const struct {
+		const char *what;
+		const char *prefixes[4];
+		const char *name;
+		int mode;
+		const char *want;
+	} cases[] = {
+	    {"executable file",
+	     {"@/second/"},
+	     "@/exec/tool",
+	     X_OK,
+	     "@/exec/tool"},
+	    {"empty list", {}, "@/exec/tool", X_OK, "@/exec/tool"},
+	    {"directory granting the mode",
+	     {},
+	     "@/shadow/tool",
+	     X_OK,
+	     "@/shadow/tool"},
+	    {"not executable", {"@/second/"}, "@/plain/tool", X_OK, "(null)"},
+	    {"missing", {"@/second/"}, "@/none/tool", R_OK, "(null)"},
+	    {"list not consulted", {"@"}, "/exec/tool", X_OK, "(null)"},
+	};
+	ASSERT_NE(access("/exec/tool", F_OK), 0) << "the host has /exec/tool";
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		for (const std::string &p : strings(c.prefixes))
+			prefix_append(&list, expand(p.c_str()).c_str());
+		EXPECT_EQ(lookup(expand(c.name), c.mode), expand(c.want));
+		free_list(list);
+	}
+}
+
+TEST_F(FindInPrefixesTest, TraceLinesOnlyWhenTurnedOn)
+{
+	static const struct {
+		const char *what;
+		const char *prefixes[4];
+		const char *name;
+		const char *want;
+	} cases[] = {
+	    {"relative, empty list",
+	     {},
+	     "tool",
+	     "Looking for 'tool'\n  - failed: no entries in prefix list\n"},
+	    {"relative, found", {"@/exec/"}, "tool", "Looking for 'tool'\n"},
+	    {"relative, not found",
+	     {"@/plain/"},
+	     "tool",
+	     "Looking for 'tool'\n"},
+	    {"absolute, found",
+	     {},
+	     "@/exec/tool",
+	     "Looking for '@/exec/tool'\n  - found: absolute path\n"},
+	    {"absolute, not found",
+	     {"@/exec/"},
+	     "@/plain/tool",
+	     "Looking for '@/plain/tool'\n"
+	     "  - failed to locate using absolute path\n"},
+	    {"absolute, not found, empty list",
+	     {},
+	     "@/plain/tool",
+	     "Looking for '@/plain/tool'\n"
+	     "  - failed to locate using absolute path\n"
+	     "  - failed: no entries in prefix list\n"},
+	};
+	for (bool trace : {false, true}) {
+		set_lookup_trace(trace);
+		for (const auto &c : cases) {
+			SCOPED_TRACE(testing::Message()
+			             << "trace " << trace << ": " << c.what);
+			for (const std::string &p : strings(c.prefixes))
+				prefix_append(&list, expand(p.c_str()).c_str());
+			testing::internal::CaptureStderr();
+			lookup(expand(c.name), X_OK);
+			EXPECT_EQ(testing::internal::GetCapturedStderr(),
+			          trace ? expand(c.want) : "");
+			free_list(list);
+		}
+	}
+}
+
+} // namespace
