@@ -1,0 +1,495 @@
+/*
+ * Temporary directory choice and file creation.  The chosen directory is
+ * cached for the life of a process, so every call of the module under test
+ * runs in a forked child that reports on its standard error; this process
+ * never calls it.  Each test builds its candidate directories under a fresh
+ * directory, and sets TMPDIR, TMP and TEMP only in the child.
+ */
+#include "support/temp_file.h"
+
+#include <gtest/gtest.h>
+
+#include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <grp.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct child_outcome {
+	std::string how; /* "exited N" or "killed by signal N" */
+	std::string err; /* everything written on standard error */
+};
+
+std::string
+describe_status(int status)
+{
+	if (WIFEXITED(status))
+		return "exited " + std::to_string(WEXITSTATUS(status));
+	if (WIFSIGNALED(status))
+		return "killed by signal " + std::to_string(WTERMSIG(status));
+	return "stopped";
+}
+
+// Runs BODY in a forked child, which exits 0 when BODY returns.
+child_outcome
+in_child(const std::function<void()> &body)
+{
+	int fds[2];
+	if (pipe(fds) != 0)
+		return {"pipe failed", ""};
+	fflush(nullptr);
+	pid_t pid = fork();
+	if (pid == -1)
+		return {"fork failed", ""};
+	if (pid == 0) {
+		close(fds[0]);
+		dup2(fds[1], STDERR_FILENO);
+		close(fds[1]);
+		// An expected abort should leave no core file behind.
+		struct rlimit no_core = {0, 0};
+		setrlimit(RLIMIT_CORE, &no_core);
+		body();
+		_exit(0);
+	}
+	close(fds[1]);
+	child_outcome outcome;
+	char buf[4096];
+	ssize_t n;
+	while ((n = read(fds[0], buf, sizeof buf)) != 0) {
+		if (n > 0)
+			outcome.err.append(buf, static_cast<size_t>(n));
+		else if (errno != EINTR)
+			break;
+	}
+	close(fds[0]);
+	int status;
+	while (waitpid(pid, &status, 0) == -1)
+		if (errno != EINTR)
+			return {"waitpid failed", outcome.err};
+	outcome.how = describe_status(status);
+	return outcome;
+}
+
+void
+say(const std::string &text)
+{
+	fputs(text.c_str(), stderr);
+}
+
+// Sets or, for null, unsets each of the three variables.
+void
+set_candidates(const char *tmpdir, const char *tmp, const char *temp)
+{
+	const char *const names[] = {"TMPDIR", "TMP", "TEMP"};
+	const char *const values[] = {tmpdir, tmp, temp};
+	for (int i = 0; i < 3; i++) {
+		if (values[i] != nullptr)
+			setenv(names[i], values[i], 1);
+		else
+			unsetenv(names[i]);
+	}
+}
+
+// In a child of a root process: go on as an ordinary user, for whom the
+// permission bits count.
+bool
+drop_root()
+{
+	if (geteuid() != 0)
+		return true;
+	const uid_t nobody = 65534;
+	return setgroups(0, nullptr) == 0 &&
+	       setresgid(nobody, nobody, nobody) == 0 &&
+	       setresuid(nobody, nobody, nobody) == 0;
+}
+
+// In a child: cover /tmp and /var/tmp, in a mount namespace of its own,
+// with empty read-only file systems, so no fixed candidate is usable.
+bool
+hide_fixed_candidates()
+{
+	if (unshare(CLONE_NEWNS) != 0 &&
+	    unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+		return false;
+	if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+		return false;
+	for (const char *dir : {"/tmp", "/var/tmp"}) {
+		struct stat st;
+		if (stat(dir, &st) != 0)
+			continue;
+		if (mount("tmpfs", dir, "tmpfs", MS_RDONLY, "size=4k") != 0)
+			return false;
+	}
+	return access("/tmp/", W_OK) != 0;
+}
+
+bool
+works_in_child(bool (*step)())
+{
+	return in_child([step] {
+		       if (!step())
+			       _exit(1);
+	       }).how == "exited 0";
+}
+
+int
+lowest_free_fd()
+{
+	int fd = open("/dev/null", O_RDONLY);
+	close(fd);
+	return fd;
+}
+
+// Whether NAME is DIR, PREFIX, six letters or digits, SUFFIX.
+std::string
+check_name(const std::string &name, const std::string &dir,
+           const std::string &prefix, const std::string &suffix)
+{
+	std::string head = dir + prefix;
+	if (name.size() != head.size() + 6 + suffix.size() ||
+	    name.compare(0, head.size(), head) != 0 ||
+	    name.compare(name.size() - suffix.size(), suffix.size(), suffix) !=
+	        0)
+		return "'" + name + "' is not '" + head + "' + 6 + '" + suffix +
+		       "'";
+	for (size_t i = head.size(); i < head.size() + 6; i++)
+		if (!isalnum(static_cast<unsigned char>(name[i])))
+			return "'" + name + "' has odd unique characters";
+	return "";
+}
+
+// Whether NAME is an empty regular file.
+std::string
+check_file(const std::string &name)
+{
+	struct stat st;
+	if (stat(name.c_str(), &st) != 0)
+		return name + ": " + strerror(errno);
+	if (!S_ISREG(st.st_mode))
+		return name + " is not a regular file";
+	if (st.st_size != 0)
+		return name + " is not empty";
+	return "";
+}
+
+std::vector<std::string>
+lines_of(const std::string &text)
+{
+	std::vector<std::string> lines;
+	std::istringstream in(text);
+	for (std::string line; std::getline(in, line);)
+		lines.push_back(line);
+	return lines;
+}
+
+int
+remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+	return remove(path);
+}
+
+/*
+ * Candidate directories under a fresh directory, all owned by the user
+ * running the tests (the fresh directory is opened to everyone so that an
+ * unprivileged child can reach them).  Making it also shows that /tmp, the
+ * first fixed candidate, is usable here:
+ *   a/ b/ c/ gone/   mode 0777        nowrite/   mode 0555
+ *   file             mode 0777        noread/    mode 0333
+ *                                     nosearch/  mode 0666
+ */
+class TempFileTest : public testing::Test {
+      protected:
+	void SetUp() override
+	{
+		char dir[] = "/tmp/vek-temp-XXXXXX";
+		ASSERT_NE(mkdtemp(dir), nullptr);
+		root = dir;
+		ASSERT_EQ(chmod(dir, 0755), 0);
+		static const struct {
+			const char *name;
+			mode_t mode;
+		} dirs[] = {
+		    {"a", 0777},        {"b", 0777},       {"c", 0777},
+		    {"gone", 0777},     {"nowrite", 0555}, {"noread", 0333},
+		    {"nosearch", 0666},
+		};
+		for (const auto &d : dirs) {
+			ASSERT_EQ(mkdir(path(d.name).c_str(), 0700), 0);
+			ASSERT_EQ(chmod(path(d.name).c_str(), d.mode), 0);
+		}
+		// Every permission, so that only its type disqualifies it.
+		int fd = open(path("file").c_str(), O_WRONLY | O_CREAT, 0600);
+		ASSERT_GE(fd, 0);
+		close(fd);
+		ASSERT_EQ(chmod(path("file").c_str(), 0777), 0);
+	}
+
+	void TearDown() override
+	{
+		if (root.empty())
+			return;
+		for (const char *d : {"nowrite", "noread", "nosearch"})
+			chmod(path(d).c_str(), 0755);
+		nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+	}
+
+      public:
+	std::string path(const std::string &rel) const
+	{
+		return root + "/" + rel;
+	}
+
+	// TEXT with every '@' replaced by the tree's root.
+	std::string expand(const char *text) const
+	{
+		std::string out;
+		for (const char *p = text; *p != '\0'; p++)
+			out += *p == '@' ? root : std::string(1, *p);
+		return out;
+	}
+
+	std::string root;
+};
+
+struct choice_case {
+	const char *what;
+	const char *tmpdir, *tmp, *temp; /* null: unset; '@': the tree */
+	const char *cwd;                 /* null: stay where we are */
+	const char *want;
+};
+
+void
+expect_choices(const TempFileTest &t, const choice_case *cases, size_t count,
+               bool unprivileged)
+{
+	for (size_t i = 0; i < count; i++) {
+		const choice_case &c = cases[i];
+		SCOPED_TRACE(c.what);
+		auto value = [&t](const char *v) {
+			return v != nullptr ? t.expand(v) : std::string();
+		};
+		std::string tmpdir = value(c.tmpdir), tmp = value(c.tmp),
+		            temp = value(c.temp), cwd = value(c.cwd);
+		child_outcome o = in_child([&] {
+			set_candidates(c.tmpdir ? tmpdir.c_str() : nullptr,
+			               c.tmp ? tmp.c_str() : nullptr,
+			               c.temp ? temp.c_str() : nullptr);
+			if (c.cwd != nullptr && chdir(cwd.c_str()) != 0)
+				_exit(2);
+			if (unprivileged && !drop_root())
+				_exit(3);
+			say(temp_dir_choose());
+		});
+		EXPECT_EQ(o.how, "exited 0");
+		EXPECT_EQ(o.err, t.expand(c.want));
+	}
+}
+
+TEST_F(TempFileTest, DirectoryIsFirstUsableCandidateWithSlashAppended)
+{
+	static const choice_case cases[] = {
+	    {"TMPDIR first", "@/a", "@/b", "@/c", nullptr, "@/a/"},
+	    {"TMP when TMPDIR unset", nullptr, "@/b", "@/c", nullptr, "@/b/"},
+	    {"TEMP when both unset", nullptr, nullptr, "@/c", nullptr, "@/c/"},
+	    {"regular file skipped", "@/file", "@/b", "@/c", nullptr, "@/b/"},
+	    {"missing directory skipped", "@/none", "@/file", "@/c", nullptr,
+	     "@/c/"},
+	    {"empty TMPDIR skipped", "", "@/b", nullptr, nullptr, "@/b/"},
+	    {"empty TMP and TEMP skipped", nullptr, "", "", nullptr, "/tmp//"},
+	    {"slash appended after a slash", "@/a/", nullptr, nullptr, nullptr,
+	     "@/a//"},
+	    {"candidate taken unchanged", "@/a/../b", nullptr, nullptr, nullptr,
+	     "@/a/../b/"},
+	    {"TMPDIR of /tmp/", "/tmp/", "@/b", nullptr, nullptr, "/tmp//"},
+	    {"current directory", ".", "@/b", nullptr, "@/a", "./"},
+	    {"relative directory", "c", "@/b", nullptr, "@", "c/"},
+	    {"none set", nullptr, nullptr, nullptr, nullptr, "/tmp//"},
+	    {"none usable", "@/file", "@/none", "", nullptr, "/tmp//"},
+	};
+	expect_choices(*this, cases, std::size(cases), false);
+}
+
+TEST_F(TempFileTest, DirectoryWithoutFullAccessIsSkipped)
+{
+	if (!works_in_child(drop_root))
+		GTEST_SKIP() << "cannot run a child as an unprivileged user";
+	static const choice_case cases[] = {
+	    {"no write permission", "@/nowrite", "@/b", nullptr, nullptr,
+	     "@/b/"},
+	    {"no read permission", "@/noread", "@/b", nullptr, nullptr, "@/b/"},
+	    {"no search permission", "@/nosearch", "@/b", nullptr, nullptr,
+	     "@/b/"},
+	    {"all three refused", "@/nowrite", "@/noread", "@/nosearch",
+	     nullptr, "/tmp//"},
+	    {"full access", "@/a", "@/b", nullptr, nullptr, "@/a/"},
+	};
+	expect_choices(*this, cases, std::size(cases), true);
+}
+
+TEST_F(TempFileTest, ChoiceIsMadeOnceAndKept)
+{
+	std::string gone = path("gone"), other = path("b");
+	child_outcome o = in_child([&] {
+		set_candidates(gone.c_str(), nullptr, nullptr);
+		const char *first = temp_dir_choose();
+		setenv("TMPDIR", other.c_str(), 1);
+		rmdir(gone.c_str());
+		const char *second = temp_dir_choose();
+		say(std::string(second) + (first == second ? " same" : " new"));
+	});
+	EXPECT_EQ(o.how, "exited 0");
+	EXPECT_EQ(o.err, gone + "/ same");
+}
+
+TEST_F(TempFileTest, FileNameIsDirectoryPrefixSixCharactersSuffix)
+{
+	static const struct {
+		const char *prefix, *suffix; /* as passed */
+		const char *want_prefix, *want_suffix;
+		bool default_prefix; /* through temp_file_make */
+	} cases[] = {
+	    {nullptr, nullptr, "cc", "", false},
+	    {nullptr, "", "cc", "", false},
+	    {nullptr, ".o", "cc", ".o", false},
+	    {nullptr, nullptr, "cc", "", true},
+	    {nullptr, "", "cc", "", true},
+	    {nullptr, ".rsp", "cc", ".rsp", true},
+	    {"", nullptr, "", "", false},
+	    {"", ".s", "", ".s", false},
+	    {"vek", "", "vek", "", false},
+	    {"pre-", ".tmp.c", "pre-", ".tmp.c", false},
+	};
+	std::string dir = path("a");
+	// One child makes every file, each twice, and lists the names; it
+	// also says whether any descriptor was left open.
+	child_outcome o = in_child([&] {
+		set_candidates(dir.c_str(), nullptr, nullptr);
+		int free_fd = lowest_free_fd();
+		for (const auto &c : cases) {
+			for (int round = 0; round < 2; round++) {
+				char *name = c.default_prefix
+				                 ? temp_file_make(c.suffix)
+				                 : temp_file_make_prefixed(
+				                       c.prefix, c.suffix);
+				say(std::string(name) + "\n");
+				free(name);
+			}
+		}
+		say(lowest_free_fd() == free_fd ? "closed\n" : "left open\n");
+	});
+	ASSERT_EQ(o.how, "exited 0") << o.err;
+	std::vector<std::string> names = lines_of(o.err);
+	ASSERT_EQ(names.size(), 2 * std::size(cases) + 1) << o.err;
+	EXPECT_EQ(names.back(), "closed");
+	for (size_t i = 0; i < std::size(cases); i++) {
+		const auto &c = cases[i];
+		SCOPED_TRACE(
+		    testing::Message()
+		    << "prefix " << (c.prefix ? c.prefix : "(null)")
+		    << " suffix " << (c.suffix ? c.suffix : "(null)")
+		    << (c.default_prefix ? " via temp_file_make" : ""));
+		for (int round = 0; round < 2; round++) {
+			const std::string &name = names[2 * i + round];
+			EXPECT_EQ(check_name(name, dir + "/", c.want_prefix,
+			                     c.want_suffix),
+			          "");
+			EXPECT_EQ(check_file(name), "");
+		}
+		EXPECT_NE(names[2 * i], names[2 * i + 1]);
+	}
+}
+
+TEST_F(TempFileTest, DefaultDirectoryGivesDoubleSlashNames)
+{
+	struct stat st;
+	ASSERT_EQ(stat("/tmp/", &st), 0);
+	ASSERT_TRUE(S_ISDIR(st.st_mode) &&
+	            access("/tmp/", R_OK | W_OK | X_OK) == 0)
+	    << "these tests need a usable /tmp";
+	child_outcome o = in_child([] {
+		set_candidates(nullptr, nullptr, nullptr);
+		char *name = temp_file_make(".o");
+		say(name);
+		free(name);
+	});
+	ASSERT_EQ(o.how, "exited 0");
+	EXPECT_EQ(check_name(o.err, "/tmp//", "cc", ".o"), "");
+	EXPECT_EQ(check_file(o.err), "");
+	unlink(o.err.c_str());
+}
+
+TEST_F(TempFileTest, CreationFailureReportsDirectoryAndAborts)
+{
+	// The directory is chosen, then taken away before the file is made.
+	std::string gone = path("gone");
+	child_outcome o = in_child([&] {
+		set_candidates(gone.c_str(), nullptr, nullptr);
+		temp_dir_choose();
+		rmdir(gone.c_str());
+		temp_file_make("");
+	});
+	EXPECT_EQ(o.how, "killed by signal " + std::to_string(SIGABRT));
+	EXPECT_EQ(o.err, "Cannot create temporary file in " + gone +
+	                     "/: " + strerror(ENOENT) + "\n");
+}
+
+TEST_F(TempFileTest, LastResortIsCurrentDirectory)
+{
+	if (!works_in_child(hide_fixed_candidates))
+		GTEST_SKIP() << "cannot make /tmp and /var/tmp unusable";
+	std::string dir = path("a");
+	child_outcome o = in_child([&] {
+		int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+		if (fd < 0 || !hide_fixed_candidates() || fchdir(fd) != 0)
+			_exit(2);
+		set_candidates(path("file").c_str(), nullptr, "");
+		say(std::string(temp_dir_choose()) + "\n");
+		char *name = temp_file_make(".x");
+		say(std::string(name) + "\n");
+		free(name);
+	});
+	ASSERT_EQ(o.how, "exited 0");
+	std::vector<std::string> lines = lines_of(o.err);
+	ASSERT_EQ(lines.size(), 2u) << o.err;
+	EXPECT_EQ(lines[0], "./");
+	EXPECT_EQ(check_name(lines[1], "./", "cc", ".x"), "");
+	EXPECT_EQ(check_file(dir + "/" + lines[1].substr(2)), "");
+}
+
+TEST_F(TempFileTest, LastResortIsTakenEvenWhenNotWritable)
+{
+	if (!works_in_child(hide_fixed_candidates))
+		GTEST_SKIP() << "cannot make /tmp and /var/tmp unusable";
+	child_outcome o = in_child([] {
+		// The current directory is the empty read-only /tmp.
+		if (!hide_fixed_candidates() || chdir("/tmp") != 0)
+			_exit(2);
+		set_candidates(nullptr, nullptr, nullptr);
+		say(std::string(temp_dir_choose()) + "\n");
+		temp_file_make(nullptr);
+	});
+	EXPECT_EQ(o.how, "killed by signal " + std::to_string(SIGABRT));
+	EXPECT_EQ(o.err,
+	          std::string("./\nCannot create temporary file in ./: ") +
+	              strerror(EROFS) + "\n");
+}
+
+} // namespace
