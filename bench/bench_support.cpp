@@ -1,0 +1,136 @@
+// Shared by the benchmarks.
+#include "bench_support.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+extern char **environ;
+
+static double
+now()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+timed_run
+timed(const std::vector<std::string> &argv, bool keep_output)
+{
+	std::vector<char *> cargv;
+	for (const auto &a : argv)
+		cargv.push_back(const_cast<char *>(a.c_str()));
+	cargv.push_back(nullptr);
+	posix_spawn_file_actions_t fa;
+	posix_spawn_file_actions_init(&fa);
+	if (!keep_output) {
+		posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+		posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+	}
+	timed_run r{};
+	pid_t pid;
+	double start = now();
+	if (posix_spawnp(&pid, cargv[0], &fa, nullptr, cargv.data(), environ) !=
+	    0) {
+		perror(cargv[0]);
+		exit(2);
+	}
+	struct rusage ru;
+	wait4(pid, &r.status, 0, &ru);
+	r.seconds = now() - start;
+	r.max_rss_kb = ru.ru_maxrss;
+	posix_spawn_file_actions_destroy(&fa);
+	return r;
+}
+
+static void
+copy_file(const std::string &from, const std::string &to, mode_t mode)
+{
+	std::ifstream in(from, std::ios::binary);
+	std::ofstream out(to, std::ios::binary);
+	out << in.rdbuf();
+	out.close();
+	chmod(to.c_str(), mode);
+}
+
+static void
+make_dirs(const std::string &path)
+{
+	for (size_t i = 1; i <= path.size(); i++)
+		if (i == path.size() || path[i] == '/')
+			mkdir(path.substr(0, i).c_str(), 0755);
+}
+
+std::string
+lay_out_tree(const std::string &dir, const std::string &vek_ar,
+    const std::string &plugin, const std::string &tool)
+{
+	make_dirs(dir + "/" VEK_REL_BIN_DIR);
+	make_dirs(dir + "/" VEK_REL_LIB_DIR);
+	make_dirs(dir + "/" VEK_REL_PLUGIN_DIR);
+	make_dirs(dir + "/" VEK_REL_TOOL_DIR);
+	copy_file(vek_ar, dir + "/" VEK_REL_BIN_DIR "/vek-ar", 0755);
+	copy_file(plugin, dir + "/" VEK_REL_PLUGIN_DIR "/libmerx_plugin.so", 0644);
+	if (symlink(tool.c_str(), (dir + "/" VEK_REL_TOOL_DIR "/ar").c_str()) !=
+	    0) {
+		perror("symlink");
+		exit(2);
+	}
+	return dir + "/" VEK_REL_BIN_DIR "/vek-ar";
+}
+
+std::string
+make_temp_dir(const char *tag)
+{
+	std::string templ = std::string("/tmp/vek-bench-") + tag + "-XXXXXX";
+	if (mkdtemp(templ.data()) == nullptr) {
+		perror("mkdtemp");
+		exit(2);
+	}
+	return templ;
+}
+
+void
+remove_tree(const std::string &path)
+{
+	nftw(
+	    path.c_str(),
+	    [](const char *p, const struct stat *, int, struct FTW *) {
+		    return remove(p);
+	    },
+	    16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string
+find_in_path(const char *name)
+{
+	std::stringstream path(getenv("PATH") ? getenv("PATH") : "/usr/bin");
+	std::string dir;
+	while (std::getline(path, dir, ':')) {
+		std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+		if (access(candidate.c_str(), X_OK) == 0)
+			return candidate;
+	}
+	fprintf(stderr, "%s not found in PATH\n", name);
+	exit(2);
+}
+
+double
+median(std::vector<double> v)
+{
+	std::sort(v.begin(), v.end());
+	size_t n = v.size();
+	return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}

@@ -1,0 +1,28 @@
+// Shared by the benchmarks: a scratch toolchain tree and timed runs.
+#ifndef VEK_BENCH_BENCH_SUPPORT_H
+#define VEK_BENCH_BENCH_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+struct timed_run {
+	double seconds;	 // wall time from spawn to reaped
+	long max_rss_kb; // peak resident size of the child and what it waited for
+	int status;	 // raw wait status
+};
+
+// Run ARGV (argv[0] is searched in PATH) with stdout and stderr to
+// /dev/null unless KEEP_OUTPUT, and time it.
+timed_run timed(const std::vector<std::string> &argv, bool keep_output = false);
+
+// Install VEK_AR as a wrapper in a fresh tree under DIR, with the plug-in
+// and TOOL as the tree's "ar".  Returns the wrapper's path.
+std::string lay_out_tree(const std::string &dir, const std::string &vek_ar,
+    const std::string &plugin, const std::string &tool);
+
+std::string make_temp_dir(const char *tag);
+void remove_tree(const std::string &path);
+std::string find_in_path(const char *name);
+double median(std::vector<double> v);
+
+#endif
