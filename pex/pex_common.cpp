@@ -213,9 +213,11 @@ open_final_output(struct pex_pipeline *pipeline, int flags, const char *outname,
 		return pipeline->backend->open_for_write(pipeline, outname,
 		                                         binary, append);
 
+	/* Without a stem there is nothing to append to: the name is empty and
+	 * the open fails rather than writing somewhere unexpected. */
 	const char *stem = pipeline->temp_stem;
-	char *name =
-	    join_strings(stem != nullptr ? stem : "", outname, nullptr);
+	char *name = stem != nullptr ? join_strings(stem, outname, nullptr)
+	                             : checked_strdup("");
 	int fd =
 	    pipeline->backend->open_for_write(pipeline, name, binary, append);
 	int saved_errno = errno;
