@@ -1,0 +1,145 @@
+#include "pex_test_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+std::string
+make_temp_dir()
+{
+	char templ[] = "/tmp/pex_test.XXXXXX";
+	if (mkdtemp(templ) == nullptr) {
+		perror("mkdtemp");
+		abort();
+	}
+	return templ;
+}
+
+static int
+remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+	return remove(path);
+}
+
+void
+remove_tree(const std::string &path)
+{
+	nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string
+read_file(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::ostringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
+
+void
+write_file(const std::string &path, const std::string &text)
+{
+	std::ofstream out(path, std::ios::binary);
+	out << text;
+}
+
+bool
+file_exists(const std::string &path)
+{
+	struct stat st;
+	return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string>
+list_dir(const std::string &path)
+{
+	std::vector<std::string> names;
+	DIR *dir = opendir(path.c_str());
+	if (dir == nullptr)
+		return names;
+	for (struct dirent *entry; (entry = readdir(dir)) != nullptr;) {
+		std::string name = entry->d_name;
+		if (name != "." && name != "..")
+			names.push_back(name);
+	}
+	closedir(dir);
+	return names;
+}
+
+std::set<int>
+open_fds()
+{
+	std::set<int> fds;
+	DIR *dir = opendir("/proc/self/fd");
+	if (dir == nullptr)
+		return fds;
+	int own = dirfd(dir);
+	for (struct dirent *entry; (entry = readdir(dir)) != nullptr;) {
+		if (entry->d_name[0] == '.')
+			continue;
+		int fd = atoi(entry->d_name);
+		if (fd != own)
+			fds.insert(fd);
+	}
+	closedir(dir);
+	return fds;
+}
+
+std::vector<std::set<int>>
+parse_fd_lines(const std::string &text)
+{
+	std::vector<std::set<int>> lists;
+	std::istringstream lines(text);
+	for (std::string line; std::getline(lines, line);) {
+		if (line.rfind("fds:", 0) != 0)
+			continue;
+		std::istringstream numbers(line.substr(4));
+		std::set<int> fds;
+		for (int fd; numbers >> fd;)
+			fds.insert(fd);
+		lists.push_back(fds);
+	}
+	return lists;
+}
+
+bool
+fd_is_open(int fd)
+{
+	return fcntl(fd, F_GETFD) != -1;
+}
+
+bool
+fd_is_cloexec(int fd)
+{
+	int flags = fcntl(fd, F_GETFD);
+	return flags != -1 && (flags & FD_CLOEXEC) != 0;
+}
+
+Argv::Argv(std::initializer_list<std::string> args) : strings_(args)
+{
+	for (std::string &s : strings_)
+		pointers_.push_back(s.data());
+	pointers_.push_back(nullptr);
+}
+
+Argv::Argv(const std::vector<std::string> &args) : strings_(args)
+{
+	for (std::string &s : strings_)
+		pointers_.push_back(s.data());
+	pointers_.push_back(nullptr);
+}
+
+Argv
+helper_argv(std::initializer_list<std::string> steps)
+{
+	std::vector<std::string> args{PEX_HELPER};
+	args.insert(args.end(), steps);
+	return Argv(args);
+}

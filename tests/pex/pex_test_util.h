@@ -1,0 +1,78 @@
+/*
+ * Shared pieces of the pipeline tests: a scratch directory per test, file
+ * and descriptor helpers, and argument vectors for the helper child.
+ */
+#ifndef VEK_TESTS_PEX_PEX_TEST_UTIL_H
+#define VEK_TESTS_PEX_PEX_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <set>
+#include <string>
+#include <vector>
+
+/* A fresh directory under /tmp, removed with everything in it. */
+std::string make_temp_dir();
+void remove_tree(const std::string &path);
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &text);
+bool file_exists(const std::string &path);
+std::vector<std::string> list_dir(const std::string &path);
+
+/* Descriptors open in this process now. */
+std::set<int> open_fds();
+
+/* Each "fds: ..." line the helper printed, as a set. */
+std::vector<std::set<int>> parse_fd_lines(const std::string &text);
+
+/* Whether a descriptor is open, and whether it is close-on-exec. */
+bool fd_is_open(int fd);
+bool fd_is_cloexec(int fd);
+
+/* An argument vector that owns its strings. */
+class Argv {
+      public:
+	Argv(std::initializer_list<std::string> args);
+	explicit Argv(const std::vector<std::string> &args);
+	char *const *get()
+	{
+		return pointers_.data();
+	}
+
+      private:
+	std::vector<std::string> strings_;
+	std::vector<char *> pointers_;
+};
+
+/* The helper program with these steps; element 0 is its path. */
+Argv helper_argv(std::initializer_list<std::string> steps);
+
+/* The raw wait status of a normal exit with CODE. */
+constexpr int
+exited(int code)
+{
+	return code << 8;
+}
+
+/* A test with its own scratch directory. */
+class PexTempTest : public ::testing::Test {
+      protected:
+	void SetUp() override
+	{
+		dir_ = make_temp_dir();
+	}
+	void TearDown() override
+	{
+		remove_tree(dir_);
+	}
+	std::string path(const std::string &name) const
+	{
+		return dir_ + "/" + name;
+	}
+
+	std::string dir_;
+};
+
+#endif
