@@ -101,6 +101,30 @@ collect_argument(const char *p, char *out)
 	return p;
 }
 
+/* Room for the argument at USED and the null behind it; the vector grows
+ * by doubling. */
+static char **
+make_room(char **argv, size_t *capacity, size_t used)
+{
+	if (argv == nullptr) {
+		*capacity = SPLIT_FIRST_CAPACITY;
+		argv = static_cast<char **>(
+		    checked_malloc(*capacity * sizeof(char *)));
+	} else if (used >= *capacity - 1) {
+		/* A vector's count is an int: one too long to count is as
+		 * unusable as one that cannot be allocated. */
+		if (*capacity > static_cast<size_t>(INT_MAX) / 2)
+			report_out_of_memory(2 * *capacity * sizeof(char *));
+		*capacity *= 2;
+		argv = static_cast<char **>(
+		    checked_realloc(argv, *capacity * sizeof(char *)));
+	} else {
+		return argv;
+	}
+	argv[used] = nullptr;
+	return argv;
+}
+
 char **
 argv_split(const char *text)
 {
@@ -112,22 +136,9 @@ argv_split(const char *text)
 	char **argv = nullptr;
 	size_t capacity = 0, used = 0;
 	const char *p = skip_space(text);
+	/* At least once: an empty text is one empty argument. */
 	do {
-		if (argv == nullptr) {
-			capacity = SPLIT_FIRST_CAPACITY;
-			argv = static_cast<char **>(
-			    checked_malloc(capacity * sizeof(char *)));
-			argv[used] = nullptr;
-		} else if (used >= capacity - 1) {
-			/* Counts are int: more would be unusable anyway. */
-			if (capacity > static_cast<size_t>(INT_MAX) / 2)
-				report_out_of_memory(2 * capacity *
-				                     sizeof(char *));
-			capacity *= 2;
-			argv = static_cast<char **>(
-			    checked_realloc(argv, capacity * sizeof(char *)));
-			argv[used] = nullptr;
-		}
+		argv = make_room(argv, &capacity, used);
 		p = collect_argument(p, work);
 		argv[used] = checked_strdup(work);
 		argv[++used] = nullptr;

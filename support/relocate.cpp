@@ -265,9 +265,10 @@ relative_prefix_impl(const char *progname, const char *bin_prefix,
 
 	/* A name without '/' was found through $PATH when it was started. */
 	if (path_basename(progname) == progname && path_value != nullptr) {
-		size_t longest = strlen(path_value) + 1;
+		/* The longest element and its '/', or "./" for an empty one. */
+		size_t dir_room = strlen(path_value) + 1;
 		size_t size =
-		    (longest < 2 ? 2 : longest) + strlen(progname) + 1;
+		    (dir_room < 2 ? 2 : dir_room) + strlen(progname) + 1;
 		char *candidate = stack_candidate;
 		if (size > sizeof stack_candidate) {
 			heap_candidate = static_cast<char *>(malloc(size));
