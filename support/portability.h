@@ -12,6 +12,14 @@
 #define VEK_SENTINEL __attribute__((sentinel))
 #define VEK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
+/* Writes under a lock the caller already holds (flockfile). */
+#ifdef __GLIBC__
+#define VEK_FWRITE_UNLOCKED(buf, size, n, stream)                              \
+	fwrite_unlocked(buf, size, n, stream)
+#else
+#define VEK_FWRITE_UNLOCKED(buf, size, n, stream) fwrite(buf, size, n, stream)
+#endif
+
 #ifndef PATH_MAX
 #define PATH_MAX 1024
 #endif

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "support/argv.h"
+#include "support/checked.h"
 #include "support/join.h"
 #include "support/temp_file.h"
 
@@ -21,6 +22,8 @@ response_file_prepare(int *argc, char ***argv)
 		return nullptr;
 	return temp_file_make("");
 }
+
+static const size_t response_buffer_size = 64 * 1024;
 
 [[noreturn]] static void
 fail(const char *format, const char *path)
@@ -36,6 +39,10 @@ response_file_write(const char *path, char *const *child_argv,
 	FILE *out = fopen(path, "w");
 	if (out == nullptr)
 		fail("Cannot open temporary file %s\n", path);
+	/* Archive commands run to megabytes: write them in few large pieces.
+	 * The buffer must be ours; given none, stdio keeps its own size. */
+	setvbuf(out, static_cast<char *>(checked_malloc(response_buffer_size)),
+	    _IOFBF, response_buffer_size);
 	/* The tool path stays on the command line; the rest goes to the file.
 	 */
 	if (argv_write(child_argv + 1, out) != 0)
