@@ -56,6 +56,7 @@ main(int argc, char **argv)
 	// exits with 1: only a crash would spoil the comparison.
 	if (timed(wrapped).status != 0 || !WIFEXITED(timed(platform).status)) {
 		fprintf(stderr, "a run failed\n");
+		remove_tree(dir);
 		return 2;
 	}
 
