@@ -4,6 +4,7 @@
  */
 #include "findfile/prefix_list.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -30,9 +31,13 @@ prefix_add(struct prefix_list *list, const char *prefix, bool at_front)
 		while (*place != nullptr)
 			place = &(*place)->next_entry;
 
-	int len = static_cast<int>(strlen(prefix));
-	if (list->longest_prefix < len)
-		list->longest_prefix = len;
+	/* The lookup sizes its buffer from longest_prefix, an int: a prefix
+	 * too long to count would make that buffer too short. */
+	size_t len = strlen(prefix);
+	if (len > static_cast<size_t>(INT_MAX))
+		report_out_of_memory(len + 1);
+	if (list->longest_prefix < static_cast<int>(len))
+		list->longest_prefix = static_cast<int>(len);
 
 	auto *entry = static_cast<struct prefix_entry *>(
 	    checked_malloc(sizeof(struct prefix_entry)));

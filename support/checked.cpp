@@ -4,6 +4,7 @@
  */
 #include "support/checked.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,8 +53,11 @@ checked_calloc(size_t count, size_t size)
 	if (count == 0 || size == 0)
 		count = size = 1;
 	void *block = calloc(count, size);
+	size_t total;
 	if (block == nullptr)
-		report_out_of_memory(count * size);
+		report_out_of_memory(__builtin_mul_overflow(count, size, &total)
+		                         ? SIZE_MAX
+		                         : total);
 	return block;
 }
 

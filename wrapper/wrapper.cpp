@@ -69,6 +69,20 @@ take_search_option(int *argc, char **argv)
 	prefix_prepend(&tool_prefixes, value);
 }
 
+/*
+ * A file found under an empty "-B" prefix has a bare name.  Handed on as
+ * such, it would be searched for again (the tool in PATH by the spawn, the
+ * plug-in in the library path by the tool's loader) and another file of
+ * that name could be used than the one found here: name it as a path.
+ */
+static char *
+as_path(char *found)
+{
+	return strchr(found, '/') != nullptr
+	           ? found
+	           : join_strings("./", found, nullptr);
+}
+
 /* The tool path, "--plugin", the plug-in path, arguments 1 on, a null. */
 static char **
 child_argv(char *tool, char *plugin, int argc, char **argv)
@@ -134,6 +148,9 @@ wrapper_main(int argc, char **argv)
 		exit(1);
 	}
 
+	plugin = as_path(plugin);
+	tool = as_path(tool);
+
 	/* "-B" and the lookups above never see what is inside an @file. */
 	char *response_path = response_file_prepare(&argc, &argv);
 
@@ -141,6 +158,7 @@ wrapper_main(int argc, char **argv)
 	    argv[1][0] != '-')
 		argv[1] = join_strings("-", argv[1], nullptr);
 
+	const char *caller_name = join_strings("vek-", tool, nullptr);
 	char **child = child_argv(tool, plugin, argc, argv);
 	char *response_argv[3];
 	char *const *run_argv = child;
@@ -149,21 +167,10 @@ wrapper_main(int argc, char **argv)
 		run_argv = response_argv;
 	}
 
-	/*
-	 * The tool is started with a PATH search, which a name without '/'
-	 * would undergo again, running some other tool of that name than the
-	 * one found here (an empty "-B" value finds it in the current
-	 * directory).  Name the found file as a path.
-	 */
-	const char *executable = tool;
-	if (strchr(tool, '/') == nullptr)
-		executable = join_strings("./", tool, nullptr);
-
 	int status = 0;
 	int err = 0;
-	const char *caller_name = join_strings("vek-", tool, nullptr);
 	const char *failed =
-	    pex_run_single(PEX_FINAL_STAGE | PEX_USE_PATH, executable, run_argv,
+	    pex_run_single(PEX_FINAL_STAGE | PEX_USE_PATH, tool, run_argv,
 	                   caller_name, nullptr, nullptr, &status, &err);
 	int code;
 	if (failed != nullptr) {

@@ -185,7 +185,8 @@ TEST_F(WrapperTree, EmptySearchValueLooksInTheCurrentDirectory)
 	chmod((decoy + "/nm").c_str(), 0755);
 	run_result r = run(prog("vek-nm"), {prog("vek-nm"), "-B", "", "x.o"},
 	                   {{"PATH", decoy}}, cwd);
-	EXPECT_EQ(r.out, lines({"nm", "--plugin", "libmerx_plugin.so", "x.o"}));
+	EXPECT_EQ(r.out,
+	          lines({"./nm", "--plugin", "./libmerx_plugin.so", "x.o"}));
 	EXPECT_EQ(r.exit_code(), 0);
 }
 
