@@ -16,6 +16,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "build_config.h"
+
 extern char **environ;
 
 static double
@@ -36,8 +38,10 @@ timed(const std::vector<std::string> &argv, bool keep_output)
 	posix_spawn_file_actions_t fa;
 	posix_spawn_file_actions_init(&fa);
 	if (!keep_output) {
-		posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-		posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+		posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY,
+		                                 0);
+		posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY,
+		                                 0);
 	}
 	timed_run r{};
 	pid_t pid;
@@ -75,20 +79,28 @@ make_dirs(const std::string &path)
 
 std::string
 lay_out_tree(const std::string &dir, const std::string &vek_ar,
-    const std::string &plugin, const std::string &tool)
+             const std::string &plugin, const std::string &tool)
 {
 	make_dirs(dir + "/" VEK_REL_BIN_DIR);
 	make_dirs(dir + "/" VEK_REL_LIB_DIR);
 	make_dirs(dir + "/" VEK_REL_PLUGIN_DIR);
 	make_dirs(dir + "/" VEK_REL_TOOL_DIR);
 	copy_file(vek_ar, dir + "/" VEK_REL_BIN_DIR "/vek-ar", 0755);
-	copy_file(plugin, dir + "/" VEK_REL_PLUGIN_DIR "/libmerx_plugin.so", 0644);
+	copy_file(plugin, dir + "/" VEK_REL_PLUGIN_DIR "/libmerx_plugin.so",
+	          0644);
 	if (symlink(tool.c_str(), (dir + "/" VEK_REL_TOOL_DIR "/ar").c_str()) !=
 	    0) {
 		perror("symlink");
 		exit(2);
 	}
 	return dir + "/" VEK_REL_BIN_DIR "/vek-ar";
+}
+
+std::string
+tool_path_as_run(const std::string &dir, const char *tool)
+{
+	return dir + "/" VEK_REL_BIN_DIR "/../" VEK_REL_LIB_DIR "/" +
+	       tooldir_up_path + target_name + "/bin/" + tool;
 }
 
 std::string

@@ -6,9 +6,10 @@
 #include <vector>
 
 struct timed_run {
-	double seconds;	 // wall time from spawn to reaped
-	long max_rss_kb; // peak resident size of the child and what it waited for
-	int status;	 // raw wait status
+	double seconds;  // wall time from spawn to reaped
+	long max_rss_kb; // peak resident size of the child and what it waited
+	                 // for
+	int status;      // raw wait status
 };
 
 // Run ARGV (argv[0] is searched in PATH) with stdout and stderr to
@@ -18,7 +19,12 @@ timed_run timed(const std::vector<std::string> &argv, bool keep_output = false);
 // Install VEK_AR as a wrapper in a fresh tree under DIR, with the plug-in
 // and TOOL as the tree's "ar".  Returns the wrapper's path.
 std::string lay_out_tree(const std::string &dir, const std::string &vek_ar,
-    const std::string &plugin, const std::string &tool);
+                         const std::string &plugin, const std::string &tool);
+
+// The path of TOOL as a wrapper installed in the tree DIR forms it: the
+// relocated library directory, then up to the root and into the target's
+// bin directory.
+std::string tool_path_as_run(const std::string &dir, const char *tool);
 
 std::string make_temp_dir(const char *tag);
 void remove_tree(const std::string &path);

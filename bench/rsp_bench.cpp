@@ -19,8 +19,8 @@ main(int argc, char **argv)
 {
 	if (argc < 4) {
 		fprintf(stderr,
-		    "usage: %s VEK_AR NOOP_TOOL PLUGIN [COUNT] [RUNS]\n",
-		    argv[0]);
+		        "usage: %s VEK_AR NOOP_TOOL PLUGIN [COUNT] [RUNS]\n",
+		        argv[0]);
 		return 2;
 	}
 	long count = argc > 4 ? atol(argv[4]) : 1000000;
@@ -31,8 +31,8 @@ main(int argc, char **argv)
 	std::string b_dir = dir + "/b";
 	mkdir(b_dir.c_str(), 0755);
 	std::string copy = "cp '" + std::string(argv[2]) + "' '" + b_dir +
-			   "/ar' && cp '" + argv[3] + "' '" + b_dir +
-			   "/libmerx_plugin.so'";
+	                   "/ar' && cp '" + argv[3] + "' '" + b_dir +
+	                   "/libmerx_plugin.so'";
 	if (system(copy.c_str()) != 0)
 		return 2;
 
@@ -41,7 +41,7 @@ main(int argc, char **argv)
 	fputs("--version\n", f);
 	for (long i = 0; i < count; i++)
 		fprintf(f, "build/objects/dir%03ld/source_file_%07ld.o\n",
-		    i % 1000, i);
+		        i % 1000, i);
 	fclose(f);
 	struct stat st;
 	stat(rsp.c_str(), &st);
@@ -51,7 +51,7 @@ main(int argc, char **argv)
 	std::string ar = find_in_path("ar");
 	const std::vector<std::string> platform = {ar, "@" + rsp};
 	const std::vector<std::string> wrapped = {argv[1], "-B", b_dir,
-	    "@" + rsp};
+	                                          "@" + rsp};
 	// ar expands the file, then rejects the paths after "--version" and
 	// exits with 1: only a crash would spoil the comparison.
 	if (timed(wrapped).status != 0 || !WIFEXITED(timed(platform).status)) {
@@ -74,13 +74,13 @@ main(int argc, char **argv)
 
 	printf("@file of %ld paths, %.1f MB; %d runs each (median time, "
 	       "peak memory)\n",
-	    count, st.st_size / 1e6, runs);
+	       count, st.st_size / 1e6, runs);
 	printf("  ar @file (expands, --version)   %8.1f ms %8ld KB\n",
-	    median(t_ar) * 1e3, rss_ar);
+	       median(t_ar) * 1e3, rss_ar);
 	printf("  vek-ar -B noop @file            %8.1f ms %8ld KB\n",
-	    median(t_vek) * 1e3, rss_vek);
+	       median(t_vek) * 1e3, rss_vek);
 	printf("ratio vek-ar / ar: time %.3f, memory %.3f (target <= 1)\n",
-	    median(t_vek) / median(t_ar),
-	    static_cast<double>(rss_vek) / static_cast<double>(rss_ar));
+	       median(t_vek) / median(t_ar),
+	       static_cast<double>(rss_vek) / static_cast<double>(rss_ar));
 	return 0;
 }

@@ -9,7 +9,7 @@ cmake --build build -j 2 --target vek-ar spawn_floor noop_tool bench_plugin \
 b=build/bench
 echo "== start-up overhead"
 "$b/startup_bench" build/wrapper/vek-ar "$b/spawn_floor" \
-	"$b/libmerx_plugin.so" "${1:-400}"
+	"$b/libmerx_plugin.so" "${1:-1000}"
 echo "== response files"
 "$b/rsp_bench" build/wrapper/vek-ar "$b/noop_tool" "$b/libmerx_plugin.so" \
 	"${2:-1000000}" "${3:-5}"
