@@ -2,7 +2,6 @@
 #include "bench_support.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -13,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "build_config.h"
@@ -59,24 +57,6 @@ timed(const std::vector<std::string> &argv, bool keep_output)
 	return r;
 }
 
-static void
-copy_file(const std::string &from, const std::string &to, mode_t mode)
-{
-	std::ifstream in(from, std::ios::binary);
-	std::ofstream out(to, std::ios::binary);
-	out << in.rdbuf();
-	out.close();
-	chmod(to.c_str(), mode);
-}
-
-static void
-make_dirs(const std::string &path)
-{
-	for (size_t i = 1; i <= path.size(); i++)
-		if (i == path.size() || path[i] == '/')
-			mkdir(path.substr(0, i).c_str(), 0755);
-}
-
 std::string
 lay_out_tree(const std::string &dir, const std::string &vek_ar,
              const std::string &plugin, const std::string &tool)
@@ -101,28 +81,6 @@ tool_path_as_run(const std::string &dir, const char *tool)
 {
 	return dir + "/" VEK_REL_BIN_DIR "/../" VEK_REL_LIB_DIR "/" +
 	       tooldir_up_path + target_name + "/bin/" + tool;
-}
-
-std::string
-make_temp_dir(const char *tag)
-{
-	std::string templ = std::string("/tmp/vek-bench-") + tag + "-XXXXXX";
-	if (mkdtemp(templ.data()) == nullptr) {
-		perror("mkdtemp");
-		exit(2);
-	}
-	return templ;
-}
-
-void
-remove_tree(const std::string &path)
-{
-	nftw(
-	    path.c_str(),
-	    [](const char *p, const struct stat *, int, struct FTW *) {
-		    return remove(p);
-	    },
-	    16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::string

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch.h"
+
 struct timed_run {
 	double seconds;  // wall time from spawn to reaped
 	long max_rss_kb; // peak resident size of the child and what it waited
@@ -26,8 +28,6 @@ std::string lay_out_tree(const std::string &dir, const std::string &vek_ar,
 // bin directory.
 std::string tool_path_as_run(const std::string &dir, const char *tool);
 
-std::string make_temp_dir(const char *tag);
-void remove_tree(const std::string &path);
 std::string find_in_path(const char *name);
 double median(std::vector<double> v);
 

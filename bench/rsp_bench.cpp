@@ -30,11 +30,8 @@ main(int argc, char **argv)
 	// -B names a directory with the plug-in and the no-op tool as "ar".
 	std::string b_dir = dir + "/b";
 	mkdir(b_dir.c_str(), 0755);
-	std::string copy = "cp '" + std::string(argv[2]) + "' '" + b_dir +
-	                   "/ar' && cp '" + argv[3] + "' '" + b_dir +
-	                   "/libmerx_plugin.so'";
-	if (system(copy.c_str()) != 0)
-		return 2;
+	copy_file(argv[2], b_dir + "/ar", 0755);
+	copy_file(argv[3], b_dir + "/libmerx_plugin.so", 0644);
 
 	std::string rsp = dir + "/objects.rsp";
 	FILE *f = fopen(rsp.c_str(), "w");

@@ -15,23 +15,6 @@
 #include "fake_ops.h"
 #include "pex_test_util.h"
 
-/* Temporary files made without a stem go to this process's own scratch
- * directory, chosen before anything asks for it. */
-class TmpdirEnvironment : public ::testing::Environment {
-      public:
-	void SetUp() override
-	{
-		dir = make_temp_dir();
-		setenv("TMPDIR", dir.c_str(), 1);
-	}
-	void TearDown() override
-	{
-		remove_tree(dir);
-	}
-
-	std::string dir;
-};
-
 static TmpdirEnvironment *const tmpdir_env = static_cast<TmpdirEnvironment *>(
     ::testing::AddGlobalTestEnvironment(new TmpdirEnvironment));
 

@@ -2,53 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <fstream>
-#include <sstream>
-
-std::string
-make_temp_dir()
-{
-	char templ[] = "/tmp/pex_test.XXXXXX";
-	if (mkdtemp(templ) == nullptr) {
-		perror("mkdtemp");
-		abort();
-	}
-	return templ;
-}
-
-static int
-remove_entry(const char *path, const struct stat *, int, struct FTW *)
-{
-	return remove(path);
-}
-
-void
-remove_tree(const std::string &path)
-{
-	nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
-std::string
-read_file(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	std::ostringstream text;
-	text << in.rdbuf();
-	return text.str();
-}
-
-void
-write_file(const std::string &path, const std::string &text)
-{
-	std::ofstream out(path, std::ios::binary);
-	out << text;
-}
 
 bool
 file_exists(const std::string &path)

@@ -12,12 +12,8 @@
 #include <string>
 #include <vector>
 
-/* A fresh directory under /tmp, removed with everything in it. */
-std::string make_temp_dir();
-void remove_tree(const std::string &path);
+#include "scratch.h"
 
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &text);
 bool file_exists(const std::string &path);
 std::vector<std::string> list_dir(const std::string &path);
 
@@ -56,12 +52,32 @@ exited(int code)
 	return code << 8;
 }
 
+/*
+ * Temporary files made without a stem land in the directory chosen at the
+ * first use, once per process: a test program that makes them adds this
+ * environment, which points TMPDIR at a scratch directory first.
+ */
+class TmpdirEnvironment : public ::testing::Environment {
+      public:
+	void SetUp() override
+	{
+		dir = make_temp_dir("pex-tmp");
+		setenv("TMPDIR", dir.c_str(), 1);
+	}
+	void TearDown() override
+	{
+		remove_tree(dir);
+	}
+
+	std::string dir;
+};
+
 /* A test with its own scratch directory. */
 class PexTempTest : public ::testing::Test {
       protected:
 	void SetUp() override
 	{
-		dir_ = make_temp_dir();
+		dir_ = make_temp_dir("pex");
 	}
 	void TearDown() override
 	{

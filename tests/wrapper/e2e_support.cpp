@@ -2,15 +2,9 @@
 #include "e2e_support.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 
 int
 run_result::exit_code() const
@@ -75,73 +69,4 @@ base_env(const std::string &path)
 	if (const char *ubsan = getenv("UBSAN_OPTIONS"))
 		env["UBSAN_OPTIONS"] = ubsan;
 	return env;
-}
-
-std::string
-make_temp_dir(const char *tag)
-{
-	std::string templ = std::string("/tmp/vek-") + tag + "-XXXXXX";
-	if (mkdtemp(templ.data()) == nullptr)
-		throw std::runtime_error("mkdtemp");
-	return real_path(templ);
-}
-
-void
-remove_tree(const std::string &path)
-{
-	nftw(
-	    path.c_str(),
-	    [](const char *p, const struct stat *, int, struct FTW *) {
-		    return remove(p);
-	    },
-	    16, FTW_DEPTH | FTW_PHYS);
-}
-
-void
-make_dirs(const std::string &path)
-{
-	for (size_t i = 1; i <= path.size(); i++)
-		if (i == path.size() || path[i] == '/')
-			mkdir(path.substr(0, i).c_str(), 0755);
-}
-
-void
-copy_file(const std::string &from, const std::string &to, int mode)
-{
-	write_file(to, read_file(from));
-	chmod(to.c_str(), static_cast<mode_t>(mode));
-}
-
-void
-write_file(const std::string &path, const std::string &text)
-{
-	std::ofstream f(path, std::ios::binary);
-	f << text;
-	if (!f)
-		throw std::runtime_error("cannot write " + path);
-}
-
-std::string
-read_file(const std::string &path)
-{
-	std::ifstream f(path, std::ios::binary);
-	std::stringstream s;
-	s << f.rdbuf();
-	return s.str();
-}
-
-bool
-exists(const std::string &path)
-{
-	struct stat st;
-	return lstat(path.c_str(), &st) == 0;
-}
-
-std::string
-real_path(const std::string &path)
-{
-	char *r = realpath(path.c_str(), nullptr);
-	std::string s = r != nullptr ? r : path;
-	free(r);
-	return s;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch.h"
+
 struct run_result {
 	std::string out;
 	std::string err;
@@ -27,14 +29,5 @@ run_result run_program(const std::string &exe,
 // the sanitizer settings of the test process, with leak checks off (the
 // wrappers free nothing by design).
 std::map<std::string, std::string> base_env(const std::string &path);
-
-std::string make_temp_dir(const char *tag);
-void remove_tree(const std::string &path);
-void make_dirs(const std::string &path);
-void copy_file(const std::string &from, const std::string &to, int mode);
-void write_file(const std::string &path, const std::string &text);
-std::string read_file(const std::string &path);
-bool exists(const std::string &path);
-std::string real_path(const std::string &path);
 
 #endif

@@ -1,0 +1,28 @@
+// Scratch files for the tests and the benchmarks: directories under /tmp
+// that are removed with everything in them, and whole-file reads and
+// writes.
+#ifndef VEK_TESTS_COMMON_SCRATCH_H
+#define VEK_TESTS_COMMON_SCRATCH_H
+
+#include <string>
+
+// A new directory /tmp/vek-TAG-XXXXXX, as its real path.
+std::string make_temp_dir(const char *tag);
+
+// Remove PATH and everything below it, following no links.
+void remove_tree(const std::string &path);
+
+// Create PATH and its missing parents.
+void make_dirs(const std::string &path);
+
+void write_file(const std::string &path, const std::string &text);
+std::string read_file(const std::string &path);
+void copy_file(const std::string &from, const std::string &to, int mode);
+
+// Whether PATH names anything, a dangling link included.
+bool exists(const std::string &path);
+
+// The canonical form of PATH, or PATH itself when it cannot be resolved.
+std::string real_path(const std::string &path);
+
+#endif
