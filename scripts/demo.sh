@@ -22,7 +22,7 @@ tc=$work/toolchain
 plugin_dir=$(cd "$tc" && find libexec -mindepth 4 -type d | head -n 1)
 tool_dir=$(cd "$tc" && find . -path ./lib -prune -o -path ./libexec -prune \
 	-o -type d -name bin -print | grep -v '^\./bin$' | head -n 1)
-cp build/tests/wrapper/libmerx_plugin.so "$tc/$plugin_dir/"
+cp build/tests/common/libmerx_plugin.so "$tc/$plugin_dir/"
 for t in ar nm ranlib; do
 	real=$(command -v $t)
 	cat >"$tc/$tool_dir/$t" <<SHIM

@@ -20,8 +20,8 @@ run_build() {
 	ctest --test-dir "$dir" -j "$jobs" --output-on-failure | tee -a "$log"
 }
 
-run_build build -DCMAKE_BUILD_TYPE=Release
-run_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON \
+run_build build -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=ON
+run_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON -DVEK_BUILD_TESTS=ON \
 	-DVEK_BUILD_BENCH=OFF
 
 fuzz_seconds=${FUZZ_SECONDS:-10}
