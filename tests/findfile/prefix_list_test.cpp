@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +16,8 @@
 
 #include <string>
 #include <vector>
+
+#include "scratch.h"
 
 namespace {
 
@@ -231,12 +232,6 @@ TEST_F(PrefixListTest, TraceShowsEachPrefixAddedFromAString)
 	EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-int
-remove_entry(const char *path, const struct stat *, int, struct FTW *)
-{
-	return remove(path);
-}
-
 /*
  * The lookup tree, under a fresh directory:
  *   exec/tool     mode 0755    second/tool   mode 0755
@@ -246,9 +241,7 @@ class FindInPrefixesTest : public PrefixListTest {
       protected:
 	void SetUp() override
 	{
-		char dir[] = "/tmp/vek-prefix-XXXXXX";
-		ASSERT_NE(mkdtemp(dir), nullptr);
-		root = dir;
+		root = make_temp_dir("prefix");
 		for (const char *d :
 		     {"exec", "plain", "second", "shadow", "shadow/tool"})
 			ASSERT_EQ(mkdir(path(d).c_str(), 0755), 0) << d;
@@ -261,8 +254,7 @@ class FindInPrefixesTest : public PrefixListTest {
 	{
 		PrefixListTest::TearDown();
 		if (!root.empty())
-			nftw(root.c_str(), remove_entry, 16,
-			     FTW_DEPTH | FTW_PHYS);
+			remove_tree(root);
 	}
 
 	std::string path(const std::string &rel) const

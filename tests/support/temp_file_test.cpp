@@ -12,7 +12,6 @@
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <sched.h>
 #include <signal.h>
@@ -30,6 +29,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "scratch.h"
 
 namespace {
 
@@ -200,12 +201,6 @@ lines_of(const std::string &text)
 	return lines;
 }
 
-int
-remove_entry(const char *path, const struct stat *, int, struct FTW *)
-{
-	return remove(path);
-}
-
 /*
  * Candidate directories under a fresh directory, all owned by the user
  * running the tests (the fresh directory is opened to everyone so that an
@@ -219,10 +214,8 @@ class TempFileTest : public testing::Test {
       protected:
 	void SetUp() override
 	{
-		char dir[] = "/tmp/vek-temp-XXXXXX";
-		ASSERT_NE(mkdtemp(dir), nullptr);
-		root = dir;
-		ASSERT_EQ(chmod(dir, 0755), 0);
+		root = make_temp_dir("temp");
+		ASSERT_EQ(chmod(root.c_str(), 0755), 0);
 		static const struct {
 			const char *name;
 			mode_t mode;
@@ -248,7 +241,7 @@ class TempFileTest : public testing::Test {
 			return;
 		for (const char *d : {"nowrite", "noread", "nosearch"})
 			chmod(path(d).c_str(), 0755);
-		nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+		remove_tree(root);
 	}
 
       public:
