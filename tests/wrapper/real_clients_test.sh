@@ -3,7 +3,7 @@
 # Ninja with forced response files, and the same library built by GNU make
 # with AR=.  A static library of many generated sources and a program
 # linked against it must build, run and print the right sum.
-# Usage: real_clients_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN
+# Usage: real_clients_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN [REL_TOOL]
 set -eu
 build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4
 
