@@ -25,6 +25,16 @@ const program programs[] = {
     {"vek-ranlib", VEK_RANLIB_PROGRAM, "ranlib"},
 };
 
+// The program under test: this build's, or the one of that name in
+// $VEK_TEST_PROGRAM_DIR (another build's installed bin directory).
+std::string
+under_test(const program &p)
+{
+	const char *dir = getenv("VEK_TEST_PROGRAM_DIR");
+	return dir != nullptr && *dir != '\0' ? std::string(dir) + "/" + p.name
+	                                      : p.built;
+}
+
 std::string
 lines(const std::vector<std::string> &v)
 {
@@ -63,7 +73,7 @@ class WrapperTree : public ::testing::Test {
 		make_dirs(at + "/" VEK_REL_PLUGIN_DIR);
 		make_dirs(at + "/" VEK_REL_TOOL_DIR);
 		for (const auto &p : programs) {
-			copy_file(p.built,
+			copy_file(under_test(p),
 			          at + "/" VEK_REL_BIN_DIR "/" + p.name, 0755);
 			copy_file(FAKE_TOOL_PROGRAM,
 			          at + "/" VEK_REL_TOOL_DIR "/" + p.tool, 0755);
@@ -240,7 +250,7 @@ TEST_F(WrapperTree, ExecPrefixOverridesTheProgramsOwnPlace)
 {
 	std::string loose = top + "/loose";
 	make_dirs(loose);
-	copy_file(VEK_AR_PROGRAM, loose + "/vek-ar", 0755);
+	copy_file(under_test(programs[0]), loose + "/vek-ar", 0755);
 	std::string bin = root + "/" VEK_REL_BIN_DIR;
 	run_result r = run(loose + "/vek-ar", {loose + "/vek-ar", "t"},
 	                   {{"VEK_EXEC_PREFIX", bin + "/"}});
