@@ -75,6 +75,15 @@ exists(const std::string &path)
 }
 
 std::string
+expand_root(const std::string &root, const char *text)
+{
+	std::string out;
+	for (const char *p = text; *p != '\0'; p++)
+		out += *p == '@' ? root : std::string(1, *p);
+	return out;
+}
+
+std::string
 real_path(const std::string &path)
 {
 	char *resolved = realpath(path.c_str(), nullptr);

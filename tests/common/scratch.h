@@ -1,6 +1,6 @@
 // Scratch files for the tests and the benchmarks: directories under /tmp
-// that are removed with everything in them, and whole-file reads and
-// writes.
+// that are removed with everything in them, whole-file reads and writes,
+// and paths written relative to such a directory.
 #ifndef VEK_TESTS_COMMON_SCRATCH_H
 #define VEK_TESTS_COMMON_SCRATCH_H
 
@@ -21,6 +21,9 @@ void copy_file(const std::string &from, const std::string &to, int mode);
 
 // Whether PATH names anything, a dangling link included.
 bool exists(const std::string &path);
+
+// TEXT with every '@' replaced by ROOT.
+std::string expand_root(const std::string &root, const char *text);
 
 // The canonical form of PATH, or PATH itself when it cannot be resolved.
 std::string real_path(const std::string &path);

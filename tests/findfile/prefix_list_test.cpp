@@ -17,31 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "lists.h"
 #include "scratch.h"
 
 namespace {
-
-std::vector<std::string>
-entries_of(const prefix_list &list)
-{
-	std::vector<std::string> texts;
-	for (const prefix_entry *e = list.entries; e != nullptr;
-	     e = e->next_entry)
-		texts.push_back(e->prefix_text);
-	return texts;
-}
-
-void
-free_list(prefix_list &list)
-{
-	while (list.entries != nullptr) {
-		prefix_entry *e = list.entries;
-		list.entries = e->next_entry;
-		free(e->prefix_text);
-		free(e);
-	}
-	list.longest_prefix = 0;
-}
 
 // Up to four strings, ending at the first null.
 std::vector<std::string>
@@ -73,7 +52,7 @@ class PrefixListTest : public testing::Test {
 	{
 		set_lookup_trace(false);
 		unsetenv(test_variable);
-		free_list(list);
+		free_list(&list);
 	}
 
 	prefix_list list{};
@@ -109,8 +88,8 @@ TEST_F(PrefixListTest, AppendGoesLastAndPrependFirst)
 			prefix_prepend(&list, "/c/");
 		else
 			prefix_append(&list, "/c/");
-		EXPECT_EQ(entries_of(list), strings(c.want));
-		free_list(list);
+		EXPECT_EQ(list_texts(list), strings(c.want));
+		free_list(&list);
 	}
 }
 
@@ -120,7 +99,7 @@ TEST_F(PrefixListTest, AddTakesThePrefixAsGivenAndKeepsACopy)
 	prefix_add(&list, text, false);
 	text[0] = 'X';
 	prefix_add(&list, "", true);
-	EXPECT_EQ(entries_of(list), (std::vector<std::string>{"", "no-slash"}));
+	EXPECT_EQ(list_texts(list), (std::vector<std::string>{"", "no-slash"}));
 	EXPECT_NE(list.entries->next_entry->prefix_text, text);
 }
 
@@ -162,9 +141,9 @@ TEST_F(PrefixListTest, StringSplitsAtEveryColon)
 	for (const split_case &c : split_cases) {
 		SCOPED_TRACE(testing::Message() << "'" << c.text << "'");
 		prefixes_from_string(c.text, &list);
-		EXPECT_EQ(entries_of(list), strings(c.want));
+		EXPECT_EQ(list_texts(list), strings(c.want));
 		EXPECT_EQ(list.longest_prefix, max_length(strings(c.want)));
-		free_list(list);
+		free_list(&list);
 	}
 }
 
@@ -172,7 +151,7 @@ TEST_F(PrefixListTest, StringAppendsAfterExistingEntries)
 {
 	prefix_append(&list, "/first/");
 	prefixes_from_string("x:y", &list);
-	EXPECT_EQ(entries_of(list),
+	EXPECT_EQ(list_texts(list),
 	          (std::vector<std::string>{"/first/", "x/", "y/"}));
 	EXPECT_EQ(list.longest_prefix, 7);
 }
@@ -183,8 +162,8 @@ TEST_F(PrefixListTest, EnvironmentValueIsSplitLikeAString)
 		SCOPED_TRACE(testing::Message() << "'" << c.text << "'");
 		ASSERT_EQ(setenv(test_variable, c.text, 1), 0);
 		prefixes_from_env(test_variable, &list);
-		EXPECT_EQ(entries_of(list), strings(c.want));
-		free_list(list);
+		EXPECT_EQ(list_texts(list), strings(c.want));
+		free_list(&list);
 	}
 }
 
@@ -232,6 +211,15 @@ TEST_F(PrefixListTest, TraceShowsEachPrefixAddedFromAString)
 	EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// A lookup: '@' is the tree's root; "(null)" means nothing is found.
+struct lookup_case {
+	const char *what;
+	const char *prefixes[4];
+	const char *name;
+	int mode;
+	const char *want;
+};
+
 /*
  * The lookup tree, under a fresh directory:
  *   exec/tool     mode 0755    second/tool   mode 0755
@@ -262,13 +250,9 @@ class FindInPrefixesTest : public PrefixListTest {
 		return root + "/" + rel;
 	}
 
-	// TEXT with every '@' replaced by the tree's root.
 	std::string expand(const char *text) const
 	{
-		std::string out;
-		for (const char *p = text; *p != '\0'; p++)
-			out += *p == '@' ? root : std::string(1, *p);
-		return out;
+		return expand_root(root, text);
 	}
 
 	void make_file(const char *rel, mode_t mode)
@@ -289,19 +273,27 @@ class FindInPrefixesTest : public PrefixListTest {
 		return result;
 	}
 
+	// Append PREFIXES, '@' expanded.
+	void fill(const char *const (&prefixes)[4])
+	{
+		for (const std::string &p : strings(prefixes))
+			prefix_append(&list, expand(p.c_str()).c_str());
+	}
+
+	void expect_lookup(const lookup_case &c)
+	{
+		SCOPED_TRACE(c.what);
+		fill(c.prefixes);
+		EXPECT_EQ(lookup(expand(c.name), c.mode), expand(c.want));
+		free_list(&list);
+	}
+
 	std::string root;
 };
 
 TEST_F(FindInPrefixesTest, FirstAcceptableCandidateWins)
 {
-	// '@' is the tree's root; "(null)" means nothing is found.
-	static const struct {
-		const char *what;
-		const char *prefixes[4];
-		const char *name;
-		int mode;
-		const char *want;
-	} cases[] = {
+	static const lookup_case cases[] = {
 	    {"first match in list order",
 	     {"@/exec/", "@/second/"},
 	     "tool",
@@ -354,13 +346,8 @@ TEST_F(FindInPrefixesTest, FirstAcceptableCandidateWins)
 	     "@/exec/tool"},
 	    {"relative name, empty list", {}, "tool", X_OK, "(null)"},
 	};
-	for (const auto &c : cases) {
-		SCOPED_TRACE(c.what);
-		for (const std::string &p : strings(c.prefixes))
-			prefix_append(&list, expand(p.c_str()).c_str());
-		EXPECT_EQ(lookup(c.name, c.mode), expand(c.want));
-		free_list(list);
-	}
+	for (const lookup_case &c : cases)
+		expect_lookup(c);
 }
 
 TEST_F(FindInPrefixesTest, RelativePrefixesFollowTheCurrentDirectory)
@@ -370,7 +357,7 @@ TEST_F(FindInPrefixesTest, RelativePrefixesFollowTheCurrentDirectory)
 	ASSERT_EQ(chdir(path("exec").c_str()), 0);
 	prefix_append(&list, "");
 	std::string bare = lookup("tool", X_OK);
-	free_list(list);
+	free_list(&list);
 	prefixes_from_string("../none:../second", &list);
 	std::string dotted = lookup("tool", X_OK);
 	ASSERT_EQ(fchdir(saved), 0);
@@ -382,13 +369,7 @@ TEST_F(FindInPrefixesTest, RelativePrefixesFollowTheCurrentDirectory)
 
 TEST_F(FindInPrefixesTest, AbsoluteNameIsCheckedAloneOnAccess)
 {
-	static const struct {
-		const char *what;
-		const char *prefixes[4];
-		const char *name;
-		int mode;
-		const char *want;
-	} cases[] = {
+	static const lookup_case cases[] = {
 	    {"executable file",
 	     {"@/second/"},
 	     "@/exec/tool",
@@ -405,13 +386,8 @@ TEST_F(FindInPrefixesTest, AbsoluteNameIsCheckedAloneOnAccess)
 	    {"list not consulted", {"@"}, "/exec/tool", X_OK, "(null)"},
 	};
 	ASSERT_NE(access("/exec/tool", F_OK), 0) << "the host has /exec/tool";
-	for (const auto &c : cases) {
-		SCOPED_TRACE(c.what);
-		for (const std::string &p : strings(c.prefixes))
-			prefix_append(&list, expand(p.c_str()).c_str());
-		EXPECT_EQ(lookup(expand(c.name), c.mode), expand(c.want));
-		free_list(list);
-	}
+	for (const lookup_case &c : cases)
+		expect_lookup(c);
 }
 
 TEST_F(FindInPrefixesTest, TraceLinesOnlyWhenTurnedOn)
@@ -452,13 +428,12 @@ TEST_F(FindInPrefixesTest, TraceLinesOnlyWhenTurnedOn)
 		for (const auto &c : cases) {
 			SCOPED_TRACE(testing::Message()
 			             << "trace " << trace << ": " << c.what);
-			for (const std::string &p : strings(c.prefixes))
-				prefix_append(&list, expand(p.c_str()).c_str());
+			fill(c.prefixes);
 			testing::internal::CaptureStderr();
 			lookup(expand(c.name), X_OK);
 			EXPECT_EQ(testing::internal::GetCapturedStderr(),
 			          trace ? expand(c.want) : "");
-			free_list(list);
+			free_list(&list);
 		}
 	}
 }

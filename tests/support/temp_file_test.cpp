@@ -250,13 +250,9 @@ class TempFileTest : public testing::Test {
 		return root + "/" + rel;
 	}
 
-	// TEXT with every '@' replaced by the tree's root.
 	std::string expand(const char *text) const
 	{
-		std::string out;
-		for (const char *p = text; *p != '\0'; p++)
-			out += *p == '@' ? root : std::string(1, *p);
-		return out;
+		return expand_root(root, text);
 	}
 
 	std::string root;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "build_config.h"
+#include "lists.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -21,27 +22,6 @@
 #endif
 
 namespace {
-
-std::vector<std::string>
-entries(const prefix_list &list)
-{
-	std::vector<std::string> v;
-	for (const prefix_entry *e = list.entries; e != nullptr;
-	     e = e->next_entry)
-		v.push_back(e->prefix_text);
-	return v;
-}
-
-void
-clear(prefix_list *list)
-{
-	while (prefix_entry *e = list->entries) {
-		list->entries = e->next_entry;
-		free(e->prefix_text);
-		free(e);
-	}
-	list->longest_prefix = 0;
-}
 
 std::string
 tool_dir(const std::string &lib)
@@ -130,12 +110,12 @@ TEST(SearchSetup, ListsFollowTheProgramsLocation)
 		LEAKS_EXPECTED_BEGIN();
 		search_setup(c.argv0);
 		LEAKS_EXPECTED_END();
-		EXPECT_EQ(entries(tool_prefixes),
+		EXPECT_EQ(list_texts(tool_prefixes),
 		          (std::vector<std::string>{tool_dir(c.lib),
 		                                    plugin_dir(c.libexec)}));
-		EXPECT_EQ(entries(user_prefixes), c.user);
-		clear(&tool_prefixes);
-		clear(&user_prefixes);
+		EXPECT_EQ(list_texts(user_prefixes), c.user);
+		free_list(&tool_prefixes);
+		free_list(&user_prefixes);
 	}
 	unsetenv("VEK_EXEC_PREFIX");
 }
