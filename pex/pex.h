@@ -41,6 +41,7 @@ constexpr int PEX_STDERR_TO_PIPE = 0x40;   /* stderr to a pipe we read */
 constexpr int PEX_BINARY_ERR = 0x80;       /* binary error output */
 constexpr int PEX_APPEND_OUT = 0x100;      /* append to the output file */
 constexpr int PEX_APPEND_ERR = 0x200;      /* append to the error file */
+constexpr int PEX_RELAY_SIGNALS = 0x400;   /* pex_relay_signal reaches it */
 
 /*
  * The process and descriptor work of a pipeline.  Each operation gets the
@@ -92,6 +93,15 @@ struct pex_ops {
 
 /* The table of the POSIX backend. */
 extern const pex_ops posix_pex_ops;
+
+/*
+ * Send SIG to the child of the last stage started with PEX_RELAY_SIGNALS,
+ * as long as it has not been waited for.  A signal relayed before that
+ * child has started is kept (the last one only) and sent to it as soon as
+ * it has.  Async-signal-safe: meant for the program's own signal handlers.
+ * Only the POSIX backend's children are reached.
+ */
+void pex_relay_signal(int sig);
 
 /*
  * A new empty pipeline over OPS; never null.  CALLER_NAME and TEMP_STEM (the

@@ -17,6 +17,63 @@
 
 extern char **environ;
 
+/*
+ * The child that pex_relay_signal reaches, and a signal relayed before it
+ * started.  Both are read and written by signal handlers.
+ */
+static volatile sig_atomic_t relay_child = 0;
+static volatile sig_atomic_t relay_pending = 0;
+
+void
+pex_relay_signal(int sig)
+{
+	pid_t pid = relay_child;
+	if (pid > 0)
+		kill(pid, sig);
+	else
+		relay_pending = sig;
+}
+
+/*
+ * Make PID the child signals are relayed to, and send it what came while
+ * it was being started.  Handlers stay blocked meanwhile: one running
+ * between taking the pending signal and storing the pid would either lose
+ * its signal or send it twice.
+ */
+static void
+relay_to(pid_t pid)
+{
+	sigset_t all, old;
+
+	sigfillset(&all);
+	sigprocmask(SIG_BLOCK, &all, &old);
+	relay_child = pid;
+	int pending = relay_pending;
+	relay_pending = 0;
+	sigprocmask(SIG_SETMASK, &old, nullptr);
+	if (pending != 0)
+		kill(pid, pending);
+}
+
+/*
+ * Wait until the relayed child PID has ended, but leave it unreaped while
+ * the relay forgets it: until it is reaped its pid cannot be given to
+ * another process, which a late relayed signal would hit.
+ */
+static void
+relay_forget(pid_t pid)
+{
+	siginfo_t info;
+
+	if (pid != relay_child)
+		return;
+	while (waitid(P_PID, static_cast<id_t>(pid), &info,
+	              WEXITED | WNOWAIT) != 0 &&
+	       errno == EINTR)
+		;
+	relay_child = 0;
+}
+
 /* New files are open to everyone, as far as the umask allows. */
 constexpr mode_t new_file_mode =
     S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
@@ -148,6 +205,8 @@ out_attr:
 		*err = rc;
 		return -1;
 	}
+	if (flags & PEX_RELAY_SIGNALS)
+		relay_to(pid);
 	return close_parent_copies(pid, in_fd, out_fd, err_fd, errmsg, err);
 }
 
@@ -167,6 +226,7 @@ wait_child(struct pex_pipeline *, pid_t pid, int *status,
 
 	if (kill_first)
 		kill(pid, SIGTERM);
+	relay_forget(pid);
 	/* A signal caught while we sleep here says nothing about the child;
 	 * only a real failure of the wait is reported. */
 	do {
