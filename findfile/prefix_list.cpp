@@ -26,11 +26,6 @@ set_lookup_trace(bool on)
 void
 prefix_add(struct prefix_list *list, const char *prefix, bool at_front)
 {
-	struct prefix_entry **place = &list->entries;
-	if (!at_front)
-		while (*place != nullptr)
-			place = &(*place)->next_entry;
-
 	/* The lookup sizes its buffer from longest_prefix, an int: a prefix
 	 * too long to count would make that buffer too short. */
 	size_t len = strlen(prefix);
@@ -42,8 +37,24 @@ prefix_add(struct prefix_list *list, const char *prefix, bool at_front)
 	auto *entry = static_cast<struct prefix_entry *>(
 	    checked_malloc(sizeof(struct prefix_entry)));
 	entry->prefix_text = checked_strdup(prefix);
-	entry->next_entry = *place;
-	*place = entry;
+	if (at_front || list->entries == nullptr) {
+		entry->next_entry = list->entries;
+		list->entries = entry;
+		if (entry->next_entry == nullptr)
+			list->last_entry = entry;
+		return;
+	}
+	/* A PATH of many thousand entries must not walk the list for each:
+	 * appends go straight to the end, found once for a list filled by
+	 * hand. */
+	if (list->last_entry == nullptr)
+		for (list->last_entry = list->entries;
+		     list->last_entry->next_entry != nullptr;
+		     list->last_entry = list->last_entry->next_entry)
+			;
+	entry->next_entry = nullptr;
+	list->last_entry->next_entry = entry;
+	list->last_entry = entry;
 }
 
 void

@@ -14,6 +14,8 @@ struct prefix_entry {
 struct prefix_list {
 	struct prefix_entry *entries; /* null while empty */
 	int longest_prefix;           /* longest ever added; never lowered */
+	struct prefix_entry
+	    *last_entry; /* where appends go; null while empty */
 };
 
 /* Add PREFIX first (AT_FRONT) or last, exactly as given: no '/' is added,
