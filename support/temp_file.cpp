@@ -64,10 +64,16 @@ temp_file_make_prefixed(const char *prefix, const char *suffix)
 	if (fd == -1) {
 		fprintf(stderr, "Cannot create temporary file in %s: %s\n", dir,
 		        strerror(errno));
-		abort();
+		fatal_exit(1);
 	}
-	if (close(fd) != 0)
-		abort();
+	if (close(fd) != 0) {
+		/* A file whose close failed may not hold what it should. */
+		int close_errno = errno;
+		unlink(name);
+		fprintf(stderr, "Cannot close temporary file %s: %s\n", name,
+		        strerror(close_errno));
+		fatal_exit(1);
+	}
 	return name;
 }
 

@@ -16,8 +16,9 @@ const char *temp_dir_choose(void);
 /*
  * Create a new empty file named DIR PREFIX XXXXXX SUFFIX (prefix "cc" when
  * null, suffix "" when null) and return its name, which the caller frees.
- * Never returns null: a file that cannot be created prints one line and
- * aborts.
+ * Never returns null: a file that cannot be created, or whose descriptor
+ * cannot be closed (it is removed then), prints one line and ends the
+ * process through fatal_exit(1).
  */
 char *temp_file_make_prefixed(const char *prefix, const char *suffix);
 
