@@ -25,9 +25,12 @@ response_file_prepare(int *argc, char ***argv)
 
 static const size_t response_buffer_size = 64 * 1024;
 
+/* A half-written file helps nobody and takes the space the next run
+ * needs: remove it, but name it in the message. */
 [[noreturn]] static void
 fail(const char *format, const char *path)
 {
+	unlink(path);
 	fprintf(stderr, format, path);
 	exit(1);
 }
@@ -42,7 +45,7 @@ response_file_write(const char *path, char *const *child_argv,
 	/* Archive commands run to megabytes: write them in few large pieces.
 	 * The buffer must be ours; given none, stdio keeps its own size. */
 	setvbuf(out, static_cast<char *>(checked_malloc(response_buffer_size)),
-	    _IOFBF, response_buffer_size);
+	        _IOFBF, response_buffer_size);
 	/* The tool path stays on the command line; the rest goes to the file.
 	 */
 	if (argv_write(child_argv + 1, out) != 0)

@@ -15,8 +15,8 @@ char *response_file_prepare(int *argc, char ***argv);
 
 /*
  * Write CHILD_ARGV from its second entry on into the response file PATH and
- * fill RUN_ARGV with the tool path, "@PATH" and a null.  Any failure prints
- * one line and exits with status 1, leaving the file in place.
+ * fill RUN_ARGV with the tool path, "@PATH" and a null.  Any failure removes
+ * the file, prints one line naming it and exits with status 1.
  */
 void response_file_write(const char *path, char *const *child_argv,
                          char *run_argv[3]);

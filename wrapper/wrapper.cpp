@@ -6,6 +6,7 @@
  */
 #include "wrapper/wrapper.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,6 +18,8 @@
 #include "support/checked.h"
 #include "support/join.h"
 #include "support/portability.h"
+#include "support/temp_file.h"
+#include "wrapper/interrupt.h"
 #include "wrapper/personality.h"
 #include "wrapper/response_file.h"
 #include "wrapper/search_setup.h"
@@ -97,21 +100,127 @@ child_argv(char *tool, char *plugin, int argc, char **argv)
 	return child;
 }
 
-/* The tool's wait status as our exit code. */
-static int
-exit_code(const char *tool, int status)
+/*
+ * Find the plug-in and the tool, or end with the message for the one
+ * missing.  The plug-in is looked up first, so a missing plug-in is the one
+ * thing reported when both are.
+ */
+static void
+find_plugin_and_tool(const char *self, char **plugin, char **tool)
 {
+	*plugin = find_in_prefixes(&tool_prefixes, plugin_file_name, R_OK);
+	if (*plugin == nullptr) {
+		fprintf(stderr, "%s: Cannot find plugin '%s'\n", self,
+		        plugin_file_name);
+		exit(1);
+	}
+	const char *tool_name = this_personality.tool_name;
+	*tool = find_in_prefixes(&tool_prefixes, tool_name, X_OK);
+	if (*tool == nullptr)
+		*tool = find_in_prefixes(&user_prefixes, tool_name, X_OK);
+	if (*tool == nullptr) {
+		fprintf(stderr, "%s: Cannot find binary '%s'\n", self,
+		        tool_name);
+		exit(1);
+	}
+	*plugin = as_path(*plugin);
+	*tool = as_path(*tool);
+}
+
+/* The archiver takes "rcs" as "-rcs"; the others pass argument 1 as is. */
+static void
+apply_first_arg_rule(int argc, char **argv)
+{
+	if (this_personality.rule == first_arg_rule::add_dash && argc > 1 &&
+	    argv[1][0] != '-')
+		argv[1] = join_strings("-", argv[1], nullptr);
+}
+
+/*
+ * Start the tool and wait for it.  A signal caught while we prepared ends
+ * us here, before the tool starts; one caught later reaches the tool.
+ */
+static const char *
+run_tool(char *const *argv, const char *response_path, int *status, int *err)
+{
+	if (interrupt_first() != 0) {
+		response_file_remove(response_path);
+		interrupt_die(interrupt_first());
+	}
+	return pex_run_single(
+	    PEX_FINAL_STAGE | PEX_USE_PATH | PEX_RELAY_SIGNALS, argv[0], argv,
+	    this_personality.program_name, nullptr, nullptr, status, err);
+}
+
+/*
+ * The signal the tool died of that needs no word from us: one we caught
+ * and passed on ourselves, or a broken pipe, which a reader that stopped
+ * reading expects.  0 for any other outcome.
+ */
+static int
+expected_death(const char *failed, int status)
+{
+	if (failed != nullptr || !WIFSIGNALED(status))
+		return 0;
+	int sig = WTERMSIG(status);
+	return sig == SIGPIPE || interrupt_caught(sig) ? sig : 0;
+}
+
+/* The tool's outcome as our exit code, with the message it needs. */
+static int
+report(const char *tool, const char *failed, int status)
+{
+	if (failed != nullptr) {
+		fprintf(stderr, "Error running %s: %s\n", tool, failed);
+		return 1;
+	}
 	if (status == 0)
 		return 0;
 	if (WIFEXITED(status))
 		return WEXITSTATUS(status);
-	if (WIFSIGNALED(status)) {
+	if (WIFSIGNALED(status) && expected_death(failed, status) == 0) {
 		int sig = WTERMSIG(status);
 		fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool,
 		        sig, strsignal(sig),
 		        VEK_WCOREDUMP(status) ? ", core dumped" : "");
 	}
 	return 1;
+}
+
+/*
+ * Run the tool with CHILD, through a response file when RESPONSE_PATH is
+ * set, and return our exit code; or end by the signal that ended the run.
+ */
+static int
+run_and_report(char **child, char *response_path)
+{
+	char *response_argv[3];
+	char *const *run_argv = child;
+	if (response_path != nullptr) {
+		response_file_write(response_path, child, response_argv);
+		run_argv = response_argv;
+	}
+	int status = 0;
+	int err = 0;
+	const char *failed = run_tool(run_argv, response_path, &status, &err);
+	/* The kernel took our command line but not the tool's, which is
+	 * longer by the plug-in and the tool's path: hand it over in a file. */
+	if (failed != nullptr && err == E2BIG && response_path == nullptr) {
+		response_path = temp_file_make("");
+		response_file_write(response_path, child, response_argv);
+		failed = run_tool(response_argv, response_path, &status, &err);
+	}
+
+	int code = report(child[0], failed, status);
+	response_file_remove(response_path);
+	/* End as the tool did when it died of what we caught; end by what we
+	 * caught in any case, so the caller sees the job was stopped. */
+	int sig = expected_death(failed, status);
+	if (interrupt_first() != 0 && (sig == 0 || !interrupt_caught(sig)))
+		sig = interrupt_first();
+	if (sig != 0)
+		interrupt_die(sig);
+	return code;
 }
 
 int
@@ -130,56 +239,15 @@ wrapper_main(int argc, char **argv)
 
 	search_setup(argv[0]);
 	take_search_option(&argc, argv);
+	char *plugin;
+	char *tool;
+	find_plugin_and_tool(argv[0], &plugin, &tool);
 
-	/* Looked up first, so a missing plug-in is the one thing reported. */
-	char *plugin = find_in_prefixes(&tool_prefixes, plugin_file_name, R_OK);
-	if (plugin == nullptr) {
-		fprintf(stderr, "%s: Cannot find plugin '%s'\n", argv[0],
-		        plugin_file_name);
-		exit(1);
-	}
-	const char *tool_name = this_personality.tool_name;
-	char *tool = find_in_prefixes(&tool_prefixes, tool_name, X_OK);
-	if (tool == nullptr)
-		tool = find_in_prefixes(&user_prefixes, tool_name, X_OK);
-	if (tool == nullptr) {
-		fprintf(stderr, "%s: Cannot find binary '%s'\n", argv[0],
-		        tool_name);
-		exit(1);
-	}
-
-	plugin = as_path(plugin);
-	tool = as_path(tool);
-
+	/* From before our response file exists until the tool has ended. */
+	interrupt_catch();
 	/* "-B" and the lookups above never see what is inside an @file. */
 	char *response_path = response_file_prepare(&argc, &argv);
-
-	if (this_personality.rule == first_arg_rule::add_dash && argc > 1 &&
-	    argv[1][0] != '-')
-		argv[1] = join_strings("-", argv[1], nullptr);
-
-	const char *caller_name = join_strings("vek-", tool, nullptr);
-	char **child = child_argv(tool, plugin, argc, argv);
-	char *response_argv[3];
-	char *const *run_argv = child;
-	if (response_path != nullptr) {
-		response_file_write(response_path, child, response_argv);
-		run_argv = response_argv;
-	}
-
-	int status = 0;
-	int err = 0;
-	const char *failed =
-	    pex_run_single(PEX_FINAL_STAGE | PEX_USE_PATH, tool, run_argv,
-	                   caller_name, nullptr, nullptr, &status, &err);
-	int code;
-	if (failed != nullptr) {
-		fprintf(stderr, "Error running %s: %s\n", tool, failed);
-		code = 1;
-	} else {
-		code = exit_code(tool, status);
-	}
-
-	response_file_remove(response_path);
-	return code;
+	apply_first_arg_rule(argc, argv);
+	return run_and_report(child_argv(tool, plugin, argc, argv),
+	                      response_path);
 }
