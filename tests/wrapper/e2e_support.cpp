@@ -21,7 +21,8 @@ run_result::exited() const
 run_result
 run_program(const std::string &exe, const std::vector<std::string> &argv,
             const std::map<std::string, std::string> &env,
-            const std::string &cwd)
+            const std::string &cwd, const std::function<void()> &before_exec,
+            const std::function<void(pid_t)> &while_running)
 {
 	std::string dir = make_temp_dir("run");
 	std::string out_path = dir + "/out", err_path = dir + "/err";
@@ -48,10 +49,15 @@ run_program(const std::string &exe, const std::vector<std::string> &argv,
 		dup2(err, 2);
 		for (int fd = 3; fd < 1024; fd++)
 			close(fd);
+		setpgid(0, 0);
+		if (before_exec)
+			before_exec();
 		execve(exe.c_str(), cargv.data(), cenv.data());
 		_exit(121);
 	}
 	run_result r;
+	if (while_running)
+		while_running(pid);
 	waitpid(pid, &r.status, 0);
 	r.out = read_file(out_path);
 	r.err = read_file(err_path);

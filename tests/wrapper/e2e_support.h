@@ -4,6 +4,9 @@
 #ifndef VEK_TESTS_WRAPPER_E2E_SUPPORT_H
 #define VEK_TESTS_WRAPPER_E2E_SUPPORT_H
 
+#include <sys/types.h>
+
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,11 +22,16 @@ struct run_result {
 };
 
 // Run EXE with ARGV (argv[0] included) and exactly ENV, in CWD, with
-// standard input from /dev/null and only descriptors 0, 1 and 2 open.
+// standard input from /dev/null and only descriptors 0, 1 and 2 open, as
+// the leader of a process group of its own.  BEFORE_EXEC runs in the child
+// just before the program starts; WHILE_RUNNING in this process with the
+// child's pid, before it is waited for.
 run_result run_program(const std::string &exe,
                        const std::vector<std::string> &argv,
                        const std::map<std::string, std::string> &env,
-                       const std::string &cwd);
+                       const std::string &cwd,
+                       const std::function<void()> &before_exec = {},
+                       const std::function<void(pid_t)> &while_running = {});
 
 // The environment every run starts from: a PATH holding nothing of ours and
 // the sanitizer settings of the test process, with leak checks off (the

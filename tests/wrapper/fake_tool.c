@@ -6,6 +6,11 @@
  *   FAKE_TOOL_SIGNAL=n   die of signal n (core dumps allowed)
  *   FAKE_TOOL_FDS=1      print "fd N" for every open descriptor but 0, 1, 2
  *   FAKE_TOOL_COPY=path  copy the last @file given to path
+ *   FAKE_TOOL_READY=path then write our pid to path: we are running
+ *   FAKE_TOOL_WAIT=n     then wait up to n seconds for a signal
+ *   FAKE_TOOL_CATCH=path catch HUP, INT, QUIT and TERM; on one, take a
+ *                        moment to clean up, write "caught N" to path and
+ *                        die of it
  */
 #include <dirent.h>
 #include <signal.h>
@@ -13,6 +18,44 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+static volatile sig_atomic_t caught;
+
+static void
+on_signal(int sig)
+{
+	caught = sig;
+}
+
+static void
+write_note(const char *path, const char *format, int n)
+{
+	FILE *f = fopen(path, "w");
+	if (f == NULL)
+		exit(96);
+	fprintf(f, format, n);
+	fclose(f);
+}
+
+/* Wait up to SECONDS; a caught signal ends us as its default would. */
+static void
+wait_for_signal(int seconds, const char *catch_note)
+{
+	int sig, i;
+	for (sig = 1; catch_note != NULL && sig < 16; sig++)
+		if (sig == SIGHUP || sig == SIGINT || sig == SIGQUIT ||
+		    sig == SIGTERM)
+			signal(sig, on_signal);
+	for (i = 0; i < seconds * 100 && caught == 0; i++)
+		usleep(10000);
+	if (caught == 0)
+		return;
+	usleep(300000);
+	write_note(catch_note, "caught %d\n", caught);
+	signal(caught, SIG_DFL);
+	raise(caught);
+}
 
 static void
 copy_file(const char *from, const char *to)
@@ -78,6 +121,11 @@ main(int argc, char **argv)
 	if (getenv("FAKE_TOOL_FDS") != NULL)
 		print_fds();
 	fflush(stdout);
+	if (getenv("FAKE_TOOL_READY") != NULL)
+		write_note(getenv("FAKE_TOOL_READY"), "%d\n", (int)getpid());
+	if (getenv("FAKE_TOOL_WAIT") != NULL)
+		wait_for_signal(atoi(getenv("FAKE_TOOL_WAIT")),
+		                getenv("FAKE_TOOL_CATCH"));
 	if (signal_with != NULL) {
 		struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
 		setrlimit(RLIMIT_CORE, &unlimited);

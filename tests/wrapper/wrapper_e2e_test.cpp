@@ -4,6 +4,8 @@
 
 #include <signal.h>
 #include <string.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,14 +107,17 @@ class WrapperTree : public ::testing::Test {
 		            "/libmerx_plugin.so";
 	}
 
-	run_result run(const std::string &exe, std::vector<std::string> argv,
-	               std::map<std::string, std::string> extra = {},
-	               std::string cwd = "") const
+	run_result
+	run(const std::string &exe, std::vector<std::string> argv,
+	    std::map<std::string, std::string> extra = {}, std::string cwd = "",
+	    const std::function<void()> &before_exec = {},
+	    const std::function<void(pid_t)> &while_running = {}) const
 	{
 		auto env = base_env(empty_path);
 		for (const auto &[k, v] : extra)
 			env[k] = v;
-		return run_program(exe, argv, env, cwd.empty() ? top : cwd);
+		return run_program(exe, argv, env, cwd.empty() ? top : cwd,
+		                   before_exec, while_running);
 	}
 };
 
@@ -322,6 +327,13 @@ TEST_F(WrapperTree, ToolKilledBySignalIsReported)
 	          tool + " terminated with signal 3 [" + strsignal(3) + "]" +
 	              (WCOREDUMP(direct.status) ? ", core dumped" : "") + "\n");
 	EXPECT_EQ(r.exit_code(), 1);
+
+	// A reader that went away ends us silently, as it ends the tool.
+	r = run(prog("vek-ranlib"), {prog("vek-ranlib")},
+	        {{"FAKE_TOOL_SIGNAL", "13"}});
+	EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGPIPE)
+	    << r.status;
+	EXPECT_EQ(r.err, "");
 }
 
 TEST_F(WrapperTree, ToolThatCannotStartIsReported)
@@ -363,14 +375,17 @@ class ResponseFile : public WrapperTree {
 		make_dirs(tmp);
 	}
 
-	run_result run_with(const char *name,
-	                    const std::vector<std::string> &args,
-	                    std::map<std::string, std::string> extra = {})
+	run_result
+	run_with(const char *name, const std::vector<std::string> &args,
+	         std::map<std::string, std::string> extra = {},
+	         const std::function<void()> &before_exec = {},
+	         const std::function<void(pid_t)> &while_running = {})
 	{
 		extra["TMPDIR"] = tmp;
 		std::vector<std::string> argv = {prog(name)};
 		argv.insert(argv.end(), args.begin(), args.end());
-		return run(prog(name), argv, extra);
+		return run(prog(name), argv, extra, "", before_exec,
+		           while_running);
 	}
 
 	// What the fake tool prints for a run through a response file.
@@ -520,6 +535,139 @@ TEST_F(ResponseFile, ToolInheritsNoDescriptorOfOurs)
 	    run_with("vek-ar", {"@" + top + "/args"}, {{"FAKE_TOOL_FDS", "1"}});
 	EXPECT_NE(r.out.find("--- end @file\n"), std::string::npos);
 	EXPECT_EQ(r.out.find("fd "), std::string::npos) << r.out;
+}
+
+// Build tools cancel jobs with signals: the tool gets the signal, the
+// wrapper waits for it, removes its response file and ends by the same
+// signal, without a message.
+TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
+{
+	write_file(top + "/args", "t lib.a");
+	struct {
+		int sig;
+		bool to_group;     // Ctrl-C, a build tool cancelling its jobs
+		bool tool_catches; // and takes its time to clean up
+	} cases[] = {
+	    {SIGINT, true, true},
+	    {SIGTERM, false, false}, // timeout, a CI runner's kill
+	    {SIGHUP, false, false},
+	    {SIGTERM, false, true},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(strsignal(c.sig));
+		std::string ready = top + "/ready", note = top + "/caught";
+		unlink(ready.c_str());
+		unlink(note.c_str());
+		std::map<std::string, std::string> extra = {
+		    {"FAKE_TOOL_READY", ready}, {"FAKE_TOOL_WAIT", "60"}};
+		if (c.tool_catches)
+			extra["FAKE_TOOL_CATCH"] = note;
+		pid_t tool = 0;
+		run_result r = run_with(
+		    "vek-ar", {"@" + top + "/args"}, extra, {}, [&](pid_t pid) {
+			    for (int i = 0; i < 6000 && !exists(ready); i++)
+				    usleep(10000);
+			    tool = atoi(read_file(ready).c_str());
+			    kill(c.to_group ? -pid : pid, c.sig);
+		    });
+		EXPECT_TRUE(WIFSIGNALED(r.status) &&
+		            WTERMSIG(r.status) == c.sig)
+		    << r.status;
+		EXPECT_EQ(r.err, "");
+		EXPECT_TRUE(tmp_is_empty());
+		// The tool was waited for: gone, after its own clean-up.
+		ASSERT_GT(tool, 0);
+		EXPECT_NE(kill(tool, 0), 0);
+		if (c.tool_catches) {
+			EXPECT_EQ(read_file(note),
+			          "caught " + std::to_string(c.sig) + "\n");
+		}
+	}
+}
+
+// A command line the kernel takes for the wrapper but not for the tool,
+// which is longer by the plug-in and its own path, reaches the tool
+// through a response file.
+TEST_F(ResponseFile, CommandLineTooLongForTheToolGoesThroughAFile)
+{
+	// One argument of the longest length the kernel takes; the
+	// archiver's "-" makes it one byte too long.
+	std::string longest(131071, 'x');
+	run_result r = run_with("vek-ar", {longest, "lib.a"});
+	EXPECT_EQ(masked(r.out, tmp),
+	          through_file("ar", "--plugin\n" + seen_plugin(root) + "\n-" +
+	                                 longest + "\nlib.a\n"));
+	EXPECT_EQ(r.exit_code(), 0);
+	EXPECT_TRUE(tmp_is_empty());
+
+	// Under "ulimit -s 1024" all arguments and the environment share a
+	// quarter of the stack limit: fill it but for a few bytes.
+	const size_t space = 1024 * 1024 / 4, slack = 64;
+	auto env = base_env(empty_path);
+	env["TMPDIR"] = tmp;
+	size_t used = prog("vek-nm").size() + 1 + 2 * sizeof(char *);
+	for (const auto &[k, v] : env)
+		used += k.size() + v.size() + 2 + sizeof(char *);
+	std::vector<std::string> args;
+	std::string written = "--plugin\n" + seen_plugin(root) + "\n";
+	while (used + slack < space) {
+		size_t n = std::min<size_t>(4000, space - slack - used);
+		args.push_back(std::string(n - 1 - sizeof(char *), 'y'));
+		used += n;
+		written += args.back() + "\n";
+	}
+	r = run_with("vek-nm", args, {}, [] {
+		struct rlimit stack = {1024 * 1024, RLIM_INFINITY};
+		setrlimit(RLIMIT_STACK, &stack);
+	});
+	EXPECT_EQ(masked(r.out, tmp), through_file("nm", written));
+	EXPECT_EQ(r.exit_code(), 0);
+	EXPECT_TRUE(tmp_is_empty());
+}
+
+// Temporary files on a file system without room: one line naming what
+// failed, exit status 1, nothing left behind.  Needs a mount namespace.
+TEST_F(ResponseFile, NoRoomForItIsReportedAndLeavesNothing)
+{
+	std::string big;
+	while (big.size() < 100 * 1024)
+		big += "member-" + std::to_string(big.size()) + ".o ";
+	write_file(top + "/args", big);
+	struct {
+		const char *mount_options;
+		std::string err_start;
+	} cases[] = {
+	    {"size=4k", "Cannot write to temporary file " + tmp + "/cc"},
+	    {"size=4k,nr_inodes=1", "Cannot create temporary file in " + tmp +
+	                                "/: " + strerror(ENOSPC) + "\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.mount_options);
+		// The program runs in a shell that lists the tiny TMPDIR
+		// afterwards, from inside the namespace the mount lives in.
+		auto env = base_env(empty_path);
+		env["TMPDIR"] = tmp;
+		run_result r = run_program(
+		    "/bin/sh",
+		    {"sh", "-c",
+		     "\"$@\"; s=$?; /bin/ls -A \"$TMPDIR\"; exit $s", "sh",
+		     prog("vek-ar"), "@" + top + "/args"},
+		    env, top, [&] {
+			    if (unshare(CLONE_NEWNS) != 0 ||
+			        mount("none", "/", nullptr, MS_REC | MS_PRIVATE,
+			              nullptr) != 0 ||
+			        mount("tmpfs", tmp.c_str(), "tmpfs", 0,
+			              c.mount_options) != 0)
+				    _exit(77);
+		    });
+		if (r.exit_code() == 77)
+			GTEST_SKIP() << "cannot mount a tmpfs here";
+		EXPECT_EQ(r.err.rfind(c.err_start, 0), 0u) << r.err;
+		EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1)
+		    << r.err;
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.exit_code(), 1);
+	}
 }
 
 } // namespace
