@@ -56,6 +56,17 @@ class PexFakeTest : public ::testing::Test {
 	Argv argv_{"prog"};
 };
 
+/* Each spawn's standard input, output and error, and what the child
+ * closes. */
+static std::vector<std::vector<int>>
+spawn_fds()
+{
+	std::vector<std::vector<int>> fds;
+	for (const fake_spawn &s : fake.spawns)
+		fds.push_back({s.in_fd, s.out_fd, s.err_fd, s.child_close_fd});
+	return fds;
+}
+
 using PexStatus = PexFakeTest;
 using PexStages = PexFakeTest;
 using PexDestroy = PexFakeTest;
@@ -161,20 +172,10 @@ TEST_F(PexStages, PipesChainStagesAndEachChildDropsTheNextReadEnd)
 	add(pipeline, 0);
 	add(pipeline, PEX_FINAL_STAGE);
 
-	ASSERT_EQ(fake.spawns.size(), 3u);
 	/* Pipes are 100/101, then 102/103. */
-	const int want[3][4] = {
-	    {0, 101, 2, 100},
-	    {100, 103, 2, 102},
-	    {102, 1, 2, -1},
-	};
-	for (int i = 0; i < 3; i++) {
-		SCOPED_TRACE(i);
-		EXPECT_EQ(fake.spawns[i].in_fd, want[i][0]);
-		EXPECT_EQ(fake.spawns[i].out_fd, want[i][1]);
-		EXPECT_EQ(fake.spawns[i].err_fd, want[i][2]);
-		EXPECT_EQ(fake.spawns[i].child_close_fd, want[i][3]);
-	}
+	EXPECT_EQ(spawn_fds(),
+	          (std::vector<std::vector<int>>{
+	              {0, 101, 2, 100}, {100, 103, 2, 102}, {102, 1, 2, -1}}));
 	pex_destroy(pipeline);
 	EXPECT_TRUE(fake.open_fds.empty());
 }
@@ -184,11 +185,7 @@ TEST_F(PexStages, OneShotShapeUsesOnlyTheStandardDescriptors)
 	struct pex_pipeline *pipeline = create(0);
 	add(pipeline, PEX_FINAL_STAGE | PEX_USE_PATH);
 
-	ASSERT_EQ(fake.spawns.size(), 1u);
-	EXPECT_EQ(fake.spawns[0].in_fd, 0);
-	EXPECT_EQ(fake.spawns[0].out_fd, 1);
-	EXPECT_EQ(fake.spawns[0].err_fd, 2);
-	EXPECT_EQ(fake.spawns[0].child_close_fd, -1);
+	EXPECT_EQ(spawn_fds(), (std::vector<std::vector<int>>{{0, 1, 2, -1}}));
 	pex_destroy(pipeline);
 	EXPECT_TRUE(fake.close_counts.empty()) << "nothing is closed";
 }
@@ -334,6 +331,13 @@ struct failure_case {
  * out of any real directory. */
 static const char mid_name[] = "/nonexistent-pex-dir/mid";
 
+/* Stages that many cases share: one to a pipe or temporary file, then one
+ * to files; one to the intermediate file, then one to files. */
+static const std::vector<stage_spec> then_files = {
+    {0, nullptr, nullptr}, {PEX_FINAL_STAGE, "out", "err"}};
+static const std::vector<stage_spec> through_mid = {
+    {0, mid_name, nullptr}, {PEX_FINAL_STAGE, "out", "err"}};
+
 static void
 arm_nothing()
 {
@@ -356,13 +360,8 @@ static const failure_case failure_cases[] = {
      arm_nothing,
      "PEX_STDERR_TO_PIPE used in the middle of pipeline",
      0},
-    {"error file",
-     PEX_PIPES,
-     nullptr,
-     {{0, nullptr, nullptr}, {PEX_FINAL_STAGE, "out", "err"}},
-     [] { fake.open_errno["write err"] = EACCES; },
-     "open error file",
-     EACCES},
+    {"error file", PEX_PIPES, nullptr, then_files,
+     [] { fake.open_errno["write err"] = EACCES; }, "open error file", EACCES},
     {"error pipe",
      PEX_PIPES,
      nullptr,
@@ -392,20 +391,11 @@ static const failure_case failure_cases[] = {
      [] { fake.open_errno[std::string("write ") + mid_name] = EROFS; },
      "open temporary output file",
      EROFS},
-    {"reading the intermediate file",
-     0,
-     nullptr,
-     {{0, mid_name, nullptr}, {PEX_FINAL_STAGE, "out", "err"}},
+    {"reading the intermediate file", 0, nullptr, through_mid,
      [] { fake.open_errno[std::string("read ") + mid_name] = EACCES; },
-     "open temporary file",
-     EACCES},
-    {"waiting before reading the intermediate file",
-     0,
-     nullptr,
-     {{0, mid_name, nullptr}, {PEX_FINAL_STAGE, "out", "err"}},
-     [] { fake.wait_errno = ECHILD; },
-     "wait",
-     ECHILD},
+     "open temporary file", EACCES},
+    {"waiting before reading the intermediate file", 0, nullptr, through_mid,
+     [] { fake.wait_errno = ECHILD; }, "wait", ECHILD},
     {"temporary name from a stem",
      0,
      "/nonexistent-pex-dir/stemXXXXXX",
@@ -413,23 +403,14 @@ static const failure_case failure_cases[] = {
      arm_nothing,
      "could not create temporary file",
      0},
-    {"spawn",
-     PEX_PIPES,
-     nullptr,
-     {{0, nullptr, nullptr}, {PEX_FINAL_STAGE, "out", "err"}},
+    {"spawn", PEX_PIPES, nullptr, then_files,
      [] {
 	     fake.spawn_errmsg = "posix_spawn";
 	     fake.spawn_err = ENOENT;
      },
-     "posix_spawn",
-     ENOENT},
-    {"parent close after spawn",
-     PEX_PIPES,
-     nullptr,
-     {{0, nullptr, nullptr}, {PEX_FINAL_STAGE, "out", "err"}},
-     [] { fake.spawn_close_fails = true; },
-     "close",
-     EIO},
+     "posix_spawn", ENOENT},
+    {"parent close after spawn", PEX_PIPES, nullptr, then_files,
+     [] { fake.spawn_close_fails = true; }, "close", EIO},
 };
 
 /*
@@ -493,6 +474,28 @@ finish(struct pex_pipeline *pipeline, int count)
 	pex_destroy(pipeline);
 }
 
+/*
+ * Add the helper running FIRST and writing MIDDLE (null: a temporary file
+ * or a pipe), then as the final stage the helper running SECOND and writing
+ * OUT; FLAGS go to both.  The text of the step that failed, or null.
+ */
+static const char *
+add_two_stages(struct pex_pipeline *pipeline, int flags, const char *middle,
+               const std::string &out, std::initializer_list<std::string> first,
+               std::initializer_list<std::string> second)
+{
+	Argv first_argv = helper_argv(first), second_argv = helper_argv(second);
+	int err;
+	const char *errmsg =
+	    pex_add_stage(pipeline, flags, PEX_HELPER, first_argv.get(), middle,
+	                  nullptr, &err);
+	if (errmsg == nullptr)
+		errmsg = pex_add_stage(pipeline, PEX_FINAL_STAGE | flags,
+		                       PEX_HELPER, second_argv.get(),
+		                       out.c_str(), nullptr, &err);
+	return errmsg;
+}
+
 using PexPipeline = PexTempTest;
 using PexRunSingle = PexTempTest;
 
@@ -517,16 +520,10 @@ TEST_F(PexPipeline, TwoStagesPassBytesAndStatuses)
 		std::string out = sub + "/final.out";
 		struct pex_pipeline *pipeline =
 		    pex_create(c.flags, "pex-test", stem.c_str());
-		Argv first = helper_argv({"out:hello\n", "exit:3"});
-		Argv second = helper_argv({"upper", "exit:5"});
-		int err;
 
-		ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER, first.get(),
-		                        nullptr, nullptr, &err),
-		          nullptr);
-		ASSERT_EQ(pex_add_stage(pipeline, PEX_FINAL_STAGE, PEX_HELPER,
-		                        second.get(), out.c_str(), nullptr,
-		                        &err),
+		ASSERT_EQ(add_two_stages(pipeline, 0, nullptr, out,
+		                         {"out:hello\n", "exit:3"},
+		                         {"upper", "exit:5"}),
 		          nullptr);
 		int statuses[2];
 		ASSERT_EQ(pex_get_status(pipeline, 2, statuses), 1);
@@ -553,16 +550,9 @@ TEST_F(PexPipeline, NamedIntermediateFileIsRemovedUnlessKept)
 		std::string name_copy = between;
 		struct pex_pipeline *pipeline =
 		    pex_create(c.flags, "pex-test", nullptr);
-		Argv first = helper_argv({"out:data"});
-		Argv second = helper_argv({"cat"});
-		int err;
 
-		ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER, first.get(),
-		                        between.c_str(), nullptr, &err),
-		          nullptr);
-		ASSERT_EQ(pex_add_stage(pipeline, PEX_FINAL_STAGE, PEX_HELPER,
-		                        second.get(), out.c_str(), nullptr,
-		                        &err),
+		ASSERT_EQ(add_two_stages(pipeline, 0, between.c_str(), out,
+		                         {"out:data"}, {"cat"}),
 		          nullptr);
 		finish(pipeline, 2);
 
@@ -595,16 +585,9 @@ TEST_F(PexPipeline, TemporaryStemFormsTheTemplate)
 		std::string out = path("out");
 		struct pex_pipeline *pipeline =
 		    pex_create(PEX_KEEP_TEMPS, "pex-test", stem.c_str());
-		Argv first = helper_argv({"out:x"});
-		Argv second = helper_argv({"cat"});
-		int err;
 
-		ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER, first.get(),
-		                        nullptr, nullptr, &err),
-		          nullptr);
-		ASSERT_EQ(pex_add_stage(pipeline, PEX_FINAL_STAGE, PEX_HELPER,
-		                        second.get(), out.c_str(), nullptr,
-		                        &err),
+		ASSERT_EQ(add_two_stages(pipeline, 0, nullptr, out, {"out:x"},
+		                         {"cat"}),
 		          nullptr);
 		finish(pipeline, 2);
 
@@ -622,17 +605,10 @@ TEST_F(PexPipeline, SuffixNamesFollowTheStem)
 	std::string stem = path("base");
 	struct pex_pipeline *pipeline =
 	    pex_create(PEX_KEEP_TEMPS, "pex-test", stem.c_str());
-	Argv first = helper_argv({"out:x"});
-	Argv second = helper_argv({"cat"});
-	int err;
 
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_OUTNAME_IS_SUFFIX, PEX_HELPER,
-	                        first.get(), ".mid", nullptr, &err),
+	ASSERT_EQ(add_two_stages(pipeline, PEX_OUTNAME_IS_SUFFIX, ".mid",
+	                         ".out", {"out:x"}, {"cat"}),
 	          nullptr);
-	ASSERT_EQ(
-	    pex_add_stage(pipeline, PEX_FINAL_STAGE | PEX_OUTNAME_IS_SUFFIX,
-	                  PEX_HELPER, second.get(), ".out", nullptr, &err),
-	    nullptr);
 	finish(pipeline, 2);
 
 	EXPECT_EQ(read_file(stem + ".mid"), "x");
@@ -678,13 +654,12 @@ TEST_F(PexPipeline, FinalSuffixWithoutStemCannotBeOpened)
 
 TEST_F(PexPipeline, OutputAndErrorFilesTruncateAppendOrMerge)
 {
-	struct redirect_case {
+	static const struct {
 		const char *what;
 		int flags;
 		const char *want_out;
 		const char *want_err;
-	};
-	static const redirect_case cases[] = {
+	} cases[] = {
 	    {"truncate", 0, "A", "B"},
 	    {"append output", PEX_APPEND_OUT, "oldA", "B"},
 	    {"append error", PEX_APPEND_ERR, "A", "oldB"},
@@ -692,7 +667,7 @@ TEST_F(PexPipeline, OutputAndErrorFilesTruncateAppendOrMerge)
 	    {"merge and append", PEX_MERGE_STDERR | PEX_APPEND_OUT, "oldAB",
 	     ""},
 	};
-	for (const redirect_case &c : cases) {
+	for (const auto &c : cases) {
 		SCOPED_TRACE(c.what);
 		std::string out = path("out"), err_name = path("err");
 		write_file(out, "old");

@@ -159,10 +159,8 @@ TEST_F(PexInterpose, OneShotRunAddsNoFileActionAndClosesNothing)
 
 TEST_F(PexInterpose, BackendClosesEachParentCopyOnceWhenOneCloseFails)
 {
-	int in[2];
-	ASSERT_EQ(pipe(in), 0);
-	ASSERT_EQ(write(in[1], "abc", 3), 3);
-	close(in[1]);
+	int in = pipe_holding("abc");
+	ASSERT_GE(in, 0);
 	std::string out = path("out"), err_name = path("err");
 	int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 	int err_fd = open(err_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -172,17 +170,17 @@ TEST_F(PexInterpose, BackendClosesEachParentCopyOnceWhenOneCloseFails)
 
 	failing_close_path = out;
 	recording = true;
-	pid_t pid = posix_pex_ops.spawn_child(
-	    nullptr, 0, PEX_HELPER, argv.get(), nullptr, in[0], out_fd, err_fd,
-	    -1, &errmsg, &err);
+	pid_t pid = posix_pex_ops.spawn_child(nullptr, 0, PEX_HELPER,
+	                                      argv.get(), nullptr, in, out_fd,
+	                                      err_fd, -1, &errmsg, &err);
 	recording = false;
 
 	EXPECT_EQ(pid, -1);
 	EXPECT_STREQ(errmsg, "close");
 	EXPECT_EQ(err, EIO);
 	EXPECT_EQ(close_counts,
-	          (std::map<int, int>{{in[0], 1}, {out_fd, 1}, {err_fd, 1}}));
-	EXPECT_FALSE(fd_is_open(in[0]));
+	          (std::map<int, int>{{in, 1}, {out_fd, 1}, {err_fd, 1}}));
+	EXPECT_FALSE(fd_is_open(in));
 	EXPECT_FALSE(fd_is_open(err_fd));
 
 	/* The child was started all the same. */

@@ -111,17 +111,15 @@ TEST_F(PexPosix, OpenForReadOfMissingFileFails)
 
 TEST_F(PexPosix, SpawnRedirectsAndClosesParentCopies)
 {
-	int in[2];
-	ASSERT_EQ(pipe(in), 0);
-	ASSERT_EQ(write(in[1], "abc", 3), 3);
-	close(in[1]);
+	int in = pipe_holding("abc");
+	ASSERT_GE(in, 0);
 	std::string out = path("out"), err_name = path("err");
 	int out_fd = ops.open_for_write(nullptr, out.c_str(), 0, 0);
 	int err_fd = ops.open_for_write(nullptr, err_name.c_str(), 0, 0);
 	Argv argv = helper_argv({"upper", "err:E", "exit:4"});
 
-	pid_t pid = spawn_helper(argv, 0, in[0], out_fd, err_fd);
-	EXPECT_FALSE(fd_is_open(in[0]));
+	pid_t pid = spawn_helper(argv, 0, in, out_fd, err_fd);
+	EXPECT_FALSE(fd_is_open(in));
 	EXPECT_FALSE(fd_is_open(out_fd));
 	EXPECT_FALSE(fd_is_open(err_fd));
 	EXPECT_EQ(wait_for(pid), exited(4));

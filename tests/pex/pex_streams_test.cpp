@@ -65,20 +65,12 @@ TEST_F(PexStreams, InputAfterFirstStageIsRejected)
 
 TEST_F(PexStreams, InputPipeNeedsPipesAndFreshInput)
 {
-	struct pipe_case {
-		const char *what;
-		int flags;
-		bool input_file_first;
-	};
-	static const pipe_case cases[] = {
-	    {"without PEX_PIPES", 0, false},
-	    {"after an input file", PEX_PIPES, true},
-	};
-	for (const pipe_case &c : cases) {
-		SCOPED_TRACE(c.what);
-		struct pex_pipeline *pipeline =
-		    pex_create(c.flags, "pex-test", nullptr);
-		if (c.input_file_first) {
+	for (bool input_file_first : {false, true}) {
+		SCOPED_TRACE(input_file_first ? "after an input file"
+		                              : "without PEX_PIPES");
+		struct pex_pipeline *pipeline = pex_create(
+		    input_file_first ? PEX_PIPES : 0, "pex-test", nullptr);
+		if (input_file_first) {
 			ASSERT_NE(pex_open_input_file(pipeline, 0,
 			                              path("in").c_str()),
 			          nullptr);

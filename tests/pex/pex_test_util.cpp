@@ -66,6 +66,22 @@ parse_fd_lines(const std::string &text)
 	return lists;
 }
 
+int
+pipe_holding(const std::string &text)
+{
+	int fds[2];
+	if (pipe(fds) != 0)
+		return -1;
+	bool written = write(fds[1], text.data(), text.size()) ==
+	               static_cast<ssize_t>(text.size());
+	close(fds[1]);
+	if (!written) {
+		close(fds[0]);
+		return -1;
+	}
+	return fds[0];
+}
+
 bool
 fd_is_open(int fd)
 {

@@ -23,6 +23,9 @@ std::set<int> open_fds();
 /* Each "fds: ..." line the helper printed, as a set. */
 std::vector<std::set<int>> parse_fd_lines(const std::string &text);
 
+/* The read end of a pipe holding TEXT, its write end closed; -1 on failure. */
+int pipe_holding(const std::string &text);
+
 /* Whether a descriptor is open, and whether it is close-on-exec. */
 bool fd_is_open(int fd);
 bool fd_is_cloexec(int fd);
