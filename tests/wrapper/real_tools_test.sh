@@ -5,12 +5,13 @@
 # Usage: real_tools_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN REL_TOOL
 set -eu
 build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4 rel_tool=$5
+. "$(dirname "$0")/tree.sh"
 
 top=$(mktemp -d /tmp/vek-real-XXXXXX)
 trap 'rm -rf "$top"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-cmake --install "$build" --prefix "$top/first" >/dev/null
+install_tree "$top/first"
 mv "$top/first" "$top/tc"
 cp "$plugin" "$top/tc/$rel_plugin/libmerx_plugin.so"
 for t in ar nm ranlib; do
