@@ -12,10 +12,9 @@
 #include <unistd.h>
 
 #include "support/checked.h"
+#include "support/relocate.h"
 
 static bool lookup_trace = false;
-
-static const char path_list_separator = ':';
 
 void
 set_lookup_trace(bool on)
@@ -69,6 +68,16 @@ prefix_prepend(struct prefix_list *list, const char *prefix)
 	prefix_add(list, prefix, true);
 }
 
+/* Append the prefix in WORK to the list in CONTEXT. */
+static bool
+append_prefix(char *work, size_t, void *context)
+{
+	if (lookup_trace)
+		fprintf(stderr, "  - add prefix: %s\n", work);
+	prefix_append(static_cast<struct prefix_list *>(context), work);
+	return false;
+}
+
 void
 prefixes_from_string(const char *text, struct prefix_list *list)
 {
@@ -78,28 +87,8 @@ prefixes_from_string(const char *text, struct prefix_list *list)
 	if (lookup_trace)
 		fprintf(stderr,
 		        "Convert string '%s' into prefixes, separator = '%c'\n",
-		        text, path_list_separator);
-
-	const char *start = text;
-	for (;;) {
-		const char *end = strchr(start, path_list_separator);
-		size_t len = end != nullptr ? static_cast<size_t>(end - start)
-		                            : strlen(start);
-		if (len == 0) {
-			strcpy(work, "./");
-		} else {
-			memcpy(work, start, len);
-			if (work[len - 1] != '/')
-				work[len++] = '/';
-			work[len] = '\0';
-		}
-		if (lookup_trace)
-			fprintf(stderr, "  - add prefix: %s\n", work);
-		prefix_append(list, work);
-		if (end == nullptr)
-			break;
-		start = end + 1;
-	}
+		        text, PATH_LIST_SEPARATOR);
+	path_list_walk(text, work, append_prefix, list);
 	free(work);
 }
 

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/argv.h"
 #include "support/char_class.h"
 #include "support/portability.h"
 
@@ -24,16 +25,6 @@
 constexpr size_t CANDIDATE_STACK_SIZE = 4031;
 
 static const char up_one_level[] = "../";
-
-static void
-free_components(char **components)
-{
-	if (components == nullptr)
-		return;
-	for (char **c = components; *c != nullptr; c++)
-		free(*c);
-	free(components);
-}
 
 static size_t
 count_separator_runs(const char *path)
@@ -68,7 +59,7 @@ split_path_components(const char *path, int *count)
 		char *piece = static_cast<char *>(malloc(len + 1));
 		if (piece == nullptr) {
 			components[found] = nullptr;
-			free_components(components);
+			argv_free(components);
 			return nullptr;
 		}
 		memcpy(piece, start, len);
@@ -119,34 +110,38 @@ runnable_file(const char *candidate)
 	       S_ISREG(st.st_mode);
 }
 
-/*
- * Try NAME in each element of PATH_VALUE in order, an empty element meaning
- * the current directory.  The first runnable candidate is left in CANDIDATE,
- * which holds the longest element, a '/', NAME and the NUL.
- */
-static bool
-search_path(const char *path_value, const char *name, char *candidate)
+bool
+path_list_walk(const char *list, char *buffer,
+               bool (*visit)(char *buffer, size_t length, void *context),
+               void *context)
 {
-	size_t name_len = strlen(name);
-	for (const char *element = path_value;; element++) {
-		size_t len = strcspn(element, ":");
-		char *end = candidate;
+	const char separators[] = {PATH_LIST_SEPARATOR, '\0'};
+	for (const char *element = list;; element++) {
+		size_t element_len = strcspn(element, separators);
+		size_t len = element_len;
 		if (len == 0) {
-			*end++ = '.';
-			*end++ = '/';
+			memcpy(buffer, "./", 2);
+			len = 2;
 		} else {
-			memcpy(end, element, len);
-			end += len;
+			memcpy(buffer, element, len);
 			if (element[len - 1] != '/')
-				*end++ = '/';
+				buffer[len++] = '/';
 		}
-		memcpy(end, name, name_len + 1);
-		if (runnable_file(candidate))
+		buffer[len] = '\0';
+		if (visit(buffer, len, context))
 			return true;
-		element += len;
+		element += element_len;
 		if (*element == '\0')
 			return false;
 	}
+}
+
+/* Put the name in CONTEXT after the directory; take the first that runs. */
+static bool
+runnable_in(char *candidate, size_t length, void *context)
+{
+	strcpy(candidate + length, static_cast<const char *>(context));
+	return runnable_file(candidate);
 }
 
 static size_t
@@ -246,9 +241,9 @@ relocate(const char *prog_path, const char *bin_prefix, const char *prefix,
 	result = assemble(prog, dir_count, bin_count - shared, tgt + shared,
 	                  tgt_count - shared);
 out:
-	free_components(tgt);
-	free_components(bin);
-	free_components(prog);
+	argv_free(tgt);
+	argv_free(bin);
+	argv_free(prog);
 	return result;
 }
 
@@ -276,7 +271,8 @@ relative_prefix_impl(const char *progname, const char *bin_prefix,
 				return nullptr;
 			candidate = heap_candidate;
 		}
-		if (search_path(path_value, progname, candidate))
+		if (path_list_walk(path_value, candidate, runnable_in,
+		                   const_cast<char *>(progname)))
 			progname = candidate;
 	}
 

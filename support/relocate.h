@@ -8,6 +8,8 @@
 #ifndef VEK_SUPPORT_RELOCATE_H
 #define VEK_SUPPORT_RELOCATE_H
 
+#include <stddef.h>
+
 /*
  * TARGET_PREFIX as reached from the directory the program PROGNAME really
  * sits in, taking the same way up and down that leads from BIN_PREFIX to
@@ -44,6 +46,21 @@ const char *path_basename(const char *path);
 /* As path_basename, after a drive prefix such as "C:", with '/' and '\\'
  * both taken as separators. */
 const char *path_basename_dos(const char *path);
+
+/* Between the directories of $PATH and of other such lists. */
+constexpr char PATH_LIST_SEPARATOR = ':';
+
+/*
+ * Walk LIST, a ':'-separated list of directories such as $PATH: each
+ * element, in order, goes into BUFFER as a prefix ("./" for an empty one, a
+ * '/' added when it lacks one) and VISIT gets BUFFER, the prefix's length
+ * and CONTEXT; the walk stops at the first VISIT that returns true, and so
+ * returns true.  BUFFER holds the longest element plus three bytes, and
+ * whatever VISIT appends.
+ */
+bool path_list_walk(const char *list, char *buffer,
+                    bool (*visit)(char *buffer, size_t length, void *context),
+                    void *context);
 
 /* A heap copy of realpath(PATH), or of PATH itself when realpath fails;
  * null only when the copy cannot be allocated. */
