@@ -1,8 +1,10 @@
 /*
  * The pipeline itself: stages, their redirections, collecting the children
- * and cleaning up.  Every process and descriptor operation goes through the
- * pipeline's backend table; this file only makes, frees and removes the
- * names of temporary files.
+ * and cleaning up.  Every process, pipe and descriptor operation goes
+ * through the pipeline's backend table.  Temporary files are the exception:
+ * they are made here (mkstemps, directly or through the temp-file module)
+ * and removed with remove(), since creating and removing a named file needs
+ * nothing a backend would change.
  */
 #include "pex/pex_impl.h"
 
@@ -46,6 +48,13 @@ pex_create_with_ops(int flags, const char *caller_name, const char *temp_stem,
 	    .backend_state = nullptr,
 	};
 	return pipeline;
+}
+
+struct pex_pipeline *
+pex_create(int flags, const char *caller_name, const char *temp_stem)
+{
+	return pex_create_with_ops(flags, caller_name, temp_stem,
+	                           &posix_pex_ops);
 }
 
 void

@@ -305,10 +305,3 @@ constexpr pex_ops posix_pex_ops = {
     .writer_from_fd = writer_from_fd,
     .cleanup_hook = cleanup_hook, /* nothing to release */
 };
-
-struct pex_pipeline *
-pex_create(int flags, const char *caller_name, const char *temp_stem)
-{
-	return pex_create_with_ops(flags, caller_name, temp_stem,
-	                           &posix_pex_ops);
-}

@@ -1,7 +1,8 @@
 /*
  * Standard I/O streams onto a pipeline: one the caller writes for the first
  * stage to read (a file or a pipe), and readers of the last stage's output
- * and error.  Descriptor work goes through the backend like everything else.
+ * and error.  Pipes and descriptors go through the backend; a named input
+ * file is opened with fopen, which needs no backend.
  */
 #include "pex/pex_impl.h"
 
