@@ -222,8 +222,7 @@ argv_write(char *const *argv, FILE *stream)
 [[noreturn]] static void
 expand_failed(const char *program, const char *reason)
 {
-	fprintf(stderr, "%s: error: %s\n", program, reason);
-	fatal_exit(1);
+	fatal_error("%s: error: %s\n", program, reason);
 }
 
 /*

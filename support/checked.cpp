@@ -4,6 +4,7 @@
  */
 #include "support/checked.h"
 
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,10 +23,9 @@ set_oom_program_name(const char *name)
 void
 report_out_of_memory(size_t size)
 {
-	fprintf(stderr, "\n%s%sout of memory allocating %lu bytes\n",
-	        oom_program_name, *oom_program_name != '\0' ? ": " : "",
-	        (unsigned long)size);
-	fatal_exit(1);
+	fatal_error("\n%s%sout of memory allocating %lu bytes\n",
+	            oom_program_name, *oom_program_name != '\0' ? ": " : "",
+	            (unsigned long)size);
 }
 
 void
@@ -34,6 +34,17 @@ fatal_exit(int status)
 	if (fatal_exit_hook != nullptr)
 		fatal_exit_hook();
 	exit(status);
+}
+
+void
+fatal_error(const char *format, ...)
+{
+	va_list args;
+
+	va_start(args, format);
+	vfprintf(stderr, format, args);
+	va_end(args);
+	fatal_exit(1);
 }
 
 void *

@@ -8,6 +8,8 @@
 
 #include <stddef.h>
 
+#include "support/portability.h"
+
 /* Called by fatal_exit before it exits, when set; null at start. */
 extern void (*fatal_exit_hook)(void);
 
@@ -31,5 +33,12 @@ void set_oom_program_name(const char *name);
 
 /* Run fatal_exit_hook, if set, then exit(STATUS). */
 [[noreturn]] void fatal_exit(int status);
+
+/*
+ * The one way a fatal condition ends the process: print FORMAT and its
+ * arguments (one line, newline included) on standard error, then
+ * fatal_exit(1).
+ */
+[[noreturn]] void fatal_error(const char *format, ...) VEK_PRINTF(1, 2);
 
 #endif

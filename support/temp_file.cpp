@@ -62,17 +62,15 @@ temp_file_make_prefixed(const char *prefix, const char *suffix)
 	char *name = join_strings(dir, prefix, unique_part, suffix, nullptr);
 	int fd = mkstemps(name, static_cast<int>(strlen(suffix)));
 	if (fd == -1) {
-		fprintf(stderr, "Cannot create temporary file in %s: %s\n", dir,
-		        strerror(errno));
-		fatal_exit(1);
+		fatal_error("Cannot create temporary file in %s: %s\n", dir,
+		            strerror(errno));
 	}
 	if (close(fd) != 0) {
 		/* A file whose close failed may not hold what it should. */
 		int close_errno = errno;
 		unlink(name);
-		fprintf(stderr, "Cannot close temporary file %s: %s\n", name,
-		        strerror(close_errno));
-		fatal_exit(1);
+		fatal_error("Cannot close temporary file %s: %s\n", name,
+		            strerror(close_errno));
 	}
 	return name;
 }

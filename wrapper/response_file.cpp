@@ -26,13 +26,13 @@ response_file_prepare(int *argc, char ***argv)
 static const size_t response_buffer_size = 64 * 1024;
 
 /* A half-written file helps nobody and takes the space the next run
- * needs: remove it, but name it in the message. */
+ * needs: remove it, but name it in the message.  WHAT is "open", "write
+ * to" or "close". */
 [[noreturn]] static void
-fail(const char *format, const char *path)
+fail(const char *what, const char *path)
 {
 	unlink(path);
-	fprintf(stderr, format, path);
-	exit(1);
+	fatal_error("Cannot %s temporary file %s\n", what, path);
 }
 
 void
@@ -41,7 +41,7 @@ response_file_write(const char *path, char *const *child_argv,
 {
 	FILE *out = fopen(path, "w");
 	if (out == nullptr)
-		fail("Cannot open temporary file %s\n", path);
+		fail("open", path);
 	/* Archive commands run to megabytes: write them in few large pieces.
 	 * The buffer must be ours; given none, stdio keeps its own size. */
 	setvbuf(out, static_cast<char *>(checked_malloc(response_buffer_size)),
@@ -49,9 +49,9 @@ response_file_write(const char *path, char *const *child_argv,
 	/* The tool path stays on the command line; the rest goes to the file.
 	 */
 	if (argv_write(child_argv + 1, out) != 0)
-		fail("Cannot write to temporary file %s\n", path);
+		fail("write to", path);
 	if (fclose(out) == EOF)
-		fail("Cannot close temporary file %s\n", path);
+		fail("close", path);
 
 	run_argv[0] = child_argv[0];
 	run_argv[1] = join_strings("@", path, nullptr);

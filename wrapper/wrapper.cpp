@@ -32,8 +32,7 @@ static const char usage_text[] = "Usage: vek-ar [-B prefix] ar arguments ...\n";
 [[noreturn]] static void
 usage(void)
 {
-	fwrite(usage_text, 1, sizeof usage_text - 1, stderr);
-	exit(1);
+	fatal_error("%s", usage_text);
 }
 
 /* Drop entry I of the vector, the terminating null moving down with it. */
@@ -110,18 +109,15 @@ find_plugin_and_tool(const char *self, char **plugin, char **tool)
 {
 	*plugin = find_in_prefixes(&tool_prefixes, plugin_file_name, R_OK);
 	if (*plugin == nullptr) {
-		fprintf(stderr, "%s: Cannot find plugin '%s'\n", self,
-		        plugin_file_name);
-		exit(1);
+		fatal_error("%s: Cannot find plugin '%s'\n", self,
+		            plugin_file_name);
 	}
 	const char *tool_name = this_personality.tool_name;
 	*tool = find_in_prefixes(&tool_prefixes, tool_name, X_OK);
 	if (*tool == nullptr)
 		*tool = find_in_prefixes(&user_prefixes, tool_name, X_OK);
 	if (*tool == nullptr) {
-		fprintf(stderr, "%s: Cannot find binary '%s'\n", self,
-		        tool_name);
-		exit(1);
+		fatal_error("%s: Cannot find binary '%s'\n", self, tool_name);
 	}
 	*plugin = as_path(*plugin);
 	*tool = as_path(*tool);
