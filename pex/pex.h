@@ -140,7 +140,7 @@ const char *pex_add_stage(struct pex_pipeline *pipeline, int flags,
 int pex_get_status(struct pex_pipeline *pipeline, int count, int *vector);
 
 /* As pex_get_status for CPU usage; 0 also when the pipeline was not created
- * with PEX_RECORD_USAGE. */
+ * with PEX_RECORD_USAGE.  The programs do not use it. */
 int pex_get_usage(struct pex_pipeline *pipeline, int count,
                   struct pex_usage *vector);
 
@@ -159,6 +159,10 @@ void pex_destroy(struct pex_pipeline *pipeline);
 const char *pex_run_single(int flags, const char *executable, char *const *argv,
                            const char *caller_name, const char *outname,
                            const char *errname, int *status, int *err);
+
+/*
+ * Streams onto a pipeline.  The programs use none of the four below.
+ */
 
 /*
  * Before the first stage: a stream writing the file the first stage will

@@ -71,6 +71,7 @@ make_char_tables()
 inline constexpr char_tables char_tables_data = make_char_tables();
 inline constexpr const uint16_t (&char_class_table)[256] =
     char_tables_data.class_bits;
+/* Case maps; the programs use neither. */
 inline constexpr const unsigned char (&char_upper_map)[256] =
     char_tables_data.upper;
 inline constexpr const unsigned char (&char_lower_map)[256] =

@@ -10,7 +10,8 @@
 
 #include "support/portability.h"
 
-/* Called by fatal_exit before it exits, when set; null at start. */
+/* Called by fatal_exit before it exits, when set; null at start.  The
+ * programs set none. */
 extern void (*fatal_exit_hook)(void);
 
 /* A block of at least SIZE bytes; a size of 0 is served as 1. */
@@ -25,7 +26,8 @@ void *checked_realloc(void *block, size_t size);
 /* A heap copy of TEXT. */
 char *checked_strdup(const char *text);
 
-/* Name printed at the start of the out-of-memory line; not copied. */
+/* Name printed at the start of the out-of-memory line; not copied.  The
+ * programs set none. */
 void set_oom_program_name(const char *name);
 
 /* Print the out-of-memory line for SIZE and fatal_exit(1). */

@@ -10,6 +10,10 @@
 
 #include "support/portability.h"
 
+/*
+ * The programs use only join_strings; the others are the library's.
+ */
+
 /* Destination of join_into_scratch; the caller points it at a big enough
  * buffer (join_length + 1) before each call.  Null at start. */
 extern char *join_scratch_buffer;

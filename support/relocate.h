@@ -23,7 +23,8 @@
 char *relative_prefix(const char *progname, const char *bin_prefix,
                       const char *prefix);
 
-/* relative_prefix taking the program's path as found, links unresolved. */
+/* relative_prefix taking the program's path as found, links unresolved.
+ * The programs do not use it. */
 char *relative_prefix_no_links(const char *progname, const char *bin_prefix,
                                const char *prefix);
 
@@ -44,7 +45,7 @@ char **split_path_components(const char *path, int *count);
 const char *path_basename(const char *path);
 
 /* As path_basename, after a drive prefix such as "C:", with '/' and '\\'
- * both taken as separators. */
+ * both taken as separators.  The programs do not use it. */
 const char *path_basename_dos(const char *path);
 
 /* Between the directories of $PATH and of other such lists. */
