@@ -151,55 +151,59 @@ struct split_case {
 	strings want;
 };
 
-const split_case split_cases[] = {
-    // Whitespace separates; runs of it count once; ends are trimmed.
-    {"a b", {"a", "b"}},
-    {" a  b ", {"a", "b"}},
-    {"a\tb\nc\vd\fe\rf", {"a", "b", "c", "d", "e", "f"}},
-    // Nothing at all still makes one (empty) argument.
-    {"", {""}},
-    {" \t\n ", {""}},
-    // Quotes group, and glue to what touches them.
-    {"'a b'", {"a b"}},
-    {"\"a b\"", {"a b"}},
-    {"ab\" c\"d", {"ab cd"}},
-    {"x'y'\"z\"w", {"xyzw"}},
-    // Empty quotes are an empty argument.
-    {"''", {""}},
-    {"a '' b", {"a", "", "b"}},
-    {"a \"\"", {"a", ""}},
-    {"  ''  ", {""}},
-    // Each kind of quote is plain inside the other.
-    {"\"it's\"", {"it's"}},
-    {"'say \"hi\"'", {"say \"hi\""}},
-    // A backslash escapes the next byte everywhere, inside quotes too.
-    {"a\\ b", {"a b"}},
-    {"a\\\tb a\\\nb", {"a\tb", "a\nb"}},
-    {"'it\\'s'", {"it's"}},
-    {"\"a\\\"b\"", {"a\"b"}},
-    {"\\\\", {"\\"}},
-    {"\\'x", {"'x"}},
-    {"\\a", {"a"}},
-    // A trailing backslash is dropped; an open quote runs to the end.
-    {"abc\\", {"abc"}},
-    {"a \\", {"a", ""}},
-    {"\"open a  b", {"open a  b"}},
-    {"'open\tc ", {"open\tc "}},
-    // Bytes above 127 are never whitespace or quotes.
-    {"\xe9\xa0 \x85x", {"\xe9\xa0", "\x85x"}},
-    // Other control bytes are ordinary.
-    {"a\x01 b\x1f", {"a\x01", "b\x1f"}},
+// Each rule with the cases that show it.
+const struct {
+	const char *rule;
+	std::vector<split_case> cases;
+} split_rules[] = {
+    {"whitespace separates; runs of it count once; ends are trimmed",
+     {{"a b", {"a", "b"}},
+      {" a  b ", {"a", "b"}},
+      {"a\tb\nc\vd\fe\rf", {"a", "b", "c", "d", "e", "f"}}}},
+    {"nothing at all still makes one (empty) argument",
+     {{"", {""}}, {" \t\n ", {""}}}},
+    {"quotes group, and glue to what touches them",
+     {{"'a b'", {"a b"}},
+      {"\"a b\"", {"a b"}},
+      {"ab\" c\"d", {"ab cd"}},
+      {"x'y'\"z\"w", {"xyzw"}}}},
+    {"empty quotes are an empty argument",
+     {{"''", {""}},
+      {"a '' b", {"a", "", "b"}},
+      {"a \"\"", {"a", ""}},
+      {"  ''  ", {""}}}},
+    {"each kind of quote is plain inside the other",
+     {{"\"it's\"", {"it's"}}, {"'say \"hi\"'", {"say \"hi\""}}}},
+    {"a backslash escapes the next byte everywhere, inside quotes too",
+     {{"a\\ b", {"a b"}},
+      {"a\\\tb a\\\nb", {"a\tb", "a\nb"}},
+      {"'it\\'s'", {"it's"}},
+      {"\"a\\\"b\"", {"a\"b"}},
+      {"\\\\", {"\\"}},
+      {"\\'x", {"'x"}},
+      {"\\a", {"a"}}}},
+    {"a trailing backslash is dropped; an open quote runs to the end",
+     {{"abc\\", {"abc"}},
+      {"a \\", {"a", ""}},
+      {"\"open a  b", {"open a  b"}},
+      {"'open\tc ", {"open\tc "}}}},
+    {"bytes above 127 are never whitespace or quotes",
+     {{"\xe9\xa0 \x85x", {"\xe9\xa0", "\x85x"}}}},
+    {"other control bytes are ordinary", {{"a\x01 b\x1f", {"a\x01", "b\x1f"}}}},
 };
 
 TEST(ArgvSplit, MatchesTable)
 {
-	for (const split_case &c : split_cases) {
-		SCOPED_TRACE(printable(c.text));
-		char **argv = argv_split(c.text);
-		ASSERT_NE(argv, nullptr);
-		strings got = take(argv);
-		EXPECT_EQ(got, c.want)
-		    << printable(got) << " vs " << printable(c.want);
+	for (const auto &r : split_rules) {
+		for (const split_case &c : r.cases) {
+			SCOPED_TRACE(std::string(r.rule) + ": " +
+			             printable(c.text));
+			char **argv = argv_split(c.text);
+			ASSERT_NE(argv, nullptr);
+			strings got = take(argv);
+			EXPECT_EQ(got, c.want)
+			    << printable(got) << " vs " << printable(c.want);
+		}
 	}
 }
 
@@ -467,101 +471,63 @@ class ArgvExpand : public ::testing::Test {
 	std::string dir;
 };
 
+// Files to write: name and contents.
+using file_texts = std::vector<std::pair<std::string, std::string>>;
+
 struct expand_case {
 	const char *name;
-	std::vector<std::pair<std::string, std::string>> files;
+	file_texts files;
 	strings args;
 	strings want; // null-free; "%D" is the directory
 	bool replaced;
 };
 
 const expand_case expand_cases[] = {
-    {"file in the middle",
-     {{"f", "a b\n"}},
-     {"prog", "@%D/f", "c"},
-     {"prog", "a", "b", "c"},
-     true},
-    {"file at the end",
-     {{"f", "a"}},
-     {"prog", "x", "@%D/f"},
-     {"prog", "x", "a"},
-     true},
-    {"empty file removes its argument",
-     {{"f", ""}},
-     {"prog", "@%D/f", "c"},
-     {"prog", "c"},
-     true},
-    {"whitespace-only file too",
-     {{"f", " \n\t\r\n"}},
-     {"prog", "@%D/f", "c"},
-     {"prog", "c"},
-     true},
-    {"only argument expanded to nothing",
-     {{"f", "\n"}},
-     {"prog", "@%D/f"},
-     {"prog"},
-     true},
-    {"bare @ stays", {}, {"prog", "@", "c"}, {"prog", "@", "c"}, false},
-    {"missing file stays",
-     {},
-     {"prog", "@%D/none", "c"},
-     {"prog", "@%D/none", "c"},
-     false},
-    {"missing stays beside an expanded one",
-     {{"f", "a"}},
-     {"prog", "@%D/none", "@%D/f", "@"},
-     {"prog", "@%D/none", "a", "@"},
-     true},
-    {"element 0 is never a response file",
-     {{"f", "a"}},
-     {"@%D/f", "x"},
-     {"@%D/f", "x"},
-     false},
+    {"file in the middle", file_texts{{"f", "a b\n"}},
+     strings{"prog", "@%D/f", "c"}, strings{"prog", "a", "b", "c"}, true},
+    {"file at the end", file_texts{{"f", "a"}}, strings{"prog", "x", "@%D/f"},
+     strings{"prog", "x", "a"}, true},
+    {"empty file removes its argument", file_texts{{"f", ""}},
+     strings{"prog", "@%D/f", "c"}, strings{"prog", "c"}, true},
+    {"whitespace-only file too", file_texts{{"f", " \n\t\r\n"}},
+     strings{"prog", "@%D/f", "c"}, strings{"prog", "c"}, true},
+    {"only argument expanded to nothing", file_texts{{"f", "\n"}},
+     strings{"prog", "@%D/f"}, strings{"prog"}, true},
+    {"bare @ stays", file_texts{}, strings{"prog", "@", "c"},
+     strings{"prog", "@", "c"}, false},
+    {"missing file stays", file_texts{}, strings{"prog", "@%D/none", "c"},
+     strings{"prog", "@%D/none", "c"}, false},
+    {"missing stays beside an expanded one", file_texts{{"f", "a"}},
+     strings{"prog", "@%D/none", "@%D/f", "@"},
+     strings{"prog", "@%D/none", "a", "@"}, true},
+    {"element 0 is never a response file", file_texts{{"f", "a"}},
+     strings{"@%D/f", "x"}, strings{"@%D/f", "x"}, false},
     {"nested files expand in turn",
-     {{"f", "x @%D/g y"}, {"g", "1 2"}},
-     {"prog", "@%D/f", "c"},
-     {"prog", "x", "1", "2", "y", "c"},
+     file_texts{{"f", "x @%D/g y"}, {"g", "1 2"}},
+     strings{"prog", "@%D/f", "c"}, strings{"prog", "x", "1", "2", "y", "c"},
      true},
-    {"deeper nesting",
-     {{"f", "@%D/g"}, {"g", "@%D/h"}, {"h", "end"}},
-     {"prog", "@%D/f"},
-     {"prog", "end"},
+    {"deeper nesting", file_texts{{"f", "@%D/g"}, {"g", "@%D/h"}, {"h", "end"}},
+     strings{"prog", "@%D/f"}, strings{"prog", "end"}, true},
+    {"a file named twice", file_texts{{"f", "a b"}},
+     strings{"prog", "@%D/f", "@%D/f"}, strings{"prog", "a", "b", "a", "b"},
      true},
-    {"a file named twice",
-     {{"f", "a b"}},
-     {"prog", "@%D/f", "@%D/f"},
-     {"prog", "a", "b", "a", "b"},
-     true},
-    {"a missing file named inside",
-     {{"f", "@%D/none z"}},
-     {"prog", "@%D/f"},
-     {"prog", "@%D/none", "z"},
-     true},
+    {"a missing file named inside", file_texts{{"f", "@%D/none z"}},
+     strings{"prog", "@%D/f"}, strings{"prog", "@%D/none", "z"}, true},
     {"quoting inside a file",
-     {{"f", "'a b' \"c d\" e\\ f\n'it''s'\n\"\"\n"}},
-     {"prog", "@%D/f"},
-     {"prog", "a b", "c d", "e f", "its", ""},
+     file_texts{{"f", "'a b' \"c d\" e\\ f\n'it''s'\n\"\"\n"}},
+     strings{"prog", "@%D/f"}, strings{"prog", "a b", "c d", "e f", "its", ""},
      true},
-    {"text ends at a NUL byte",
-     {{"f", std::string("a b\0c d", 7)}},
-     {"prog", "@%D/f", "z"},
-     {"prog", "a", "b", "z"},
-     true},
-    {"NUL first: nothing",
-     {{"f", std::string("\0a", 2)}},
-     {"prog", "@%D/f", "z"},
-     {"prog", "z"},
-     true},
-    {"bytes above 127",
-     {{"f", "\xe9t\xe9 \xff"}},
-     {"prog", "@%D/f"},
-     {"prog", "\xe9t\xe9", "\xff"},
-     true},
+    {"text ends at a NUL byte", file_texts{{"f", std::string("a b\0c d", 7)}},
+     strings{"prog", "@%D/f", "z"}, strings{"prog", "a", "b", "z"}, true},
+    {"NUL first: nothing", file_texts{{"f", std::string("\0a", 2)}},
+     strings{"prog", "@%D/f", "z"}, strings{"prog", "z"}, true},
+    {"bytes above 127", file_texts{{"f", "\xe9t\xe9 \xff"}},
+     strings{"prog", "@%D/f"}, strings{"prog", "\xe9t\xe9", "\xff"}, true},
     {"many arguments",
-     {{"f", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17"}},
-     {"prog", "a", "@%D/f", "b"},
-     {"prog", "a",  "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",
-      "9",    "10", "11", "12", "13", "14", "15", "16", "17", "b"},
+     file_texts{{"f", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17"}},
+     strings{"prog", "a", "@%D/f", "b"},
+     strings{"prog", "a",  "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",
+             "9",    "10", "11", "12", "13", "14", "15", "16", "17", "b"},
      true},
 };
 

@@ -14,6 +14,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -88,40 +89,44 @@ TEST(CheckedMalloc, AnySizeGivesWritableBlock)
 	}
 }
 
-TEST(CheckedCalloc, ZeroCountOrSizeGivesOneZeroByte)
+struct calloc_case {
+	size_t count, size;
+};
+
+// checked_calloc for each case; CHECK sees the block and the product of
+// count and size, and the block is freed after.
+void
+each_calloc(std::initializer_list<calloc_case> cases,
+            void (*check)(unsigned char *block, size_t bytes))
 {
-	static const struct {
-		size_t count, size;
-	} cases[] = {{0, 0}, {0, 8}, {8, 0}};
-	for (const auto &c : cases) {
+	for (const calloc_case &c : cases) {
 		SCOPED_TRACE(testing::Message()
 		             << "count " << c.count << " size " << c.size);
 		auto *p = static_cast<unsigned char *>(
 		    checked_calloc(c.count, c.size));
 		ASSERT_NE(p, nullptr);
-		EXPECT_EQ(p[0], 0);
-		p[0] = 1;
+		check(p, c.count * c.size);
 		free(p);
 	}
 }
 
+TEST(CheckedCalloc, ZeroCountOrSizeGivesOneZeroByte)
+{
+	each_calloc({{0, 0}, {0, 8}, {8, 0}}, [](unsigned char *p, size_t) {
+		EXPECT_EQ(p[0], 0);
+		p[0] = 1;
+	});
+}
+
 TEST(CheckedCalloc, ZeroFillsEveryElement)
 {
-	static const struct {
-		size_t count, size;
-	} cases[] = {{1, 1}, {3, 5}, {1000, 8}, {1, 65536}};
-	for (const auto &c : cases) {
-		SCOPED_TRACE(testing::Message()
-		             << "count " << c.count << " size " << c.size);
-		auto *p = static_cast<unsigned char *>(
-		    checked_calloc(c.count, c.size));
-		ASSERT_NE(p, nullptr);
+	auto all_zero = [](unsigned char *p, size_t bytes) {
 		size_t nonzero = 0;
-		for (size_t i = 0; i < c.count * c.size; i++)
+		for (size_t i = 0; i < bytes; i++)
 			nonzero += p[i] != 0;
 		EXPECT_EQ(nonzero, 0u);
-		free(p);
-	}
+	};
+	each_calloc({{1, 1}, {3, 5}, {1000, 8}, {1, 65536}}, all_zero);
 }
 
 TEST(CheckedRealloc, NullBlockActsAsMalloc)

@@ -69,19 +69,28 @@ TEST(JoinLength, SumsLengthsUpToTheNull)
 	}
 }
 
-TEST(JoinInto, WritesTheStringsAndOneNulOnly)
+// JOIN each case into a guarded buffer: it must return the buffer and write
+// the joined strings and one nul, and nothing after them.
+void
+expect_joined_into_buffer(char *(*join)(char *buf, const char *const *p))
 {
 	for (const join_case &c : join_cases) {
 		SCOPED_TRACE(describe(c));
-		const char *const *p = c.parts;
 		std::string want = concatenation(c);
 		char buf[64];
 		memset(buf, guard, sizeof buf);
-		EXPECT_EQ(join_into(buf, p[0], p[1], p[2], p[3], nullptr), buf);
+		EXPECT_EQ(join(buf, c.parts), buf);
 		EXPECT_EQ(std::string(buf, want.size() + 1),
 		          std::string(want.c_str(), want.size() + 1));
 		EXPECT_EQ(buf[want.size() + 1], guard);
 	}
+}
+
+TEST(JoinInto, WritesTheStringsAndOneNulOnly)
+{
+	expect_joined_into_buffer([](char *buf, const char *const *p) {
+		return join_into(buf, p[0], p[1], p[2], p[3], nullptr);
+	});
 }
 
 TEST(JoinInto, EmptyListWritesOnlyTheNul)
@@ -95,18 +104,10 @@ TEST(JoinInto, EmptyListWritesOnlyTheNul)
 
 TEST(JoinIntoScratch, WritesIntoTheScratchBufferAndReturnsIt)
 {
-	for (const join_case &c : join_cases) {
-		SCOPED_TRACE(describe(c));
-		const char *const *p = c.parts;
-		std::string want = concatenation(c);
-		char buf[64];
-		memset(buf, guard, sizeof buf);
+	expect_joined_into_buffer([](char *buf, const char *const *p) {
 		join_scratch_buffer = buf;
-		EXPECT_EQ(join_into_scratch(p[0], p[1], p[2], p[3], nullptr),
-		          buf);
-		EXPECT_STREQ(buf, want.c_str());
-		EXPECT_EQ(buf[want.size() + 1], guard);
-	}
+		return join_into_scratch(p[0], p[1], p[2], p[3], nullptr);
+	});
 	join_scratch_buffer = nullptr;
 }
 
