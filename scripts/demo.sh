@@ -5,7 +5,7 @@
 # tool directory show the exact command line each wrapper ran.
 set -eu
 cd "$(dirname "$0")/.."
-repo=$(pwd)
+scripts/bootstrap.sh demo
 
 echo "== building (build/, Release)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
