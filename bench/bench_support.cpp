@@ -57,15 +57,14 @@ timed(const std::vector<std::string> &argv, bool keep_output)
 	return r;
 }
 
-std::string
-lay_out_tree(const std::string &dir, const std::string &vek_ar,
-             const std::string &plugin, const std::string &tool)
+void
+lay_out_tree(const std::string &dir, const std::string &plugin,
+             const std::string &tool)
 {
 	make_dirs(dir + "/" VEK_REL_BIN_DIR);
 	make_dirs(dir + "/" VEK_REL_LIB_DIR);
 	make_dirs(dir + "/" VEK_REL_PLUGIN_DIR);
 	make_dirs(dir + "/" VEK_REL_TOOL_DIR);
-	copy_file(vek_ar, dir + "/" VEK_REL_BIN_DIR "/vek-ar", 0755);
 	copy_file(plugin, dir + "/" VEK_REL_PLUGIN_DIR "/libmerx_plugin.so",
 	          0644);
 	if (symlink(tool.c_str(), (dir + "/" VEK_REL_TOOL_DIR "/ar").c_str()) !=
@@ -73,7 +72,15 @@ lay_out_tree(const std::string &dir, const std::string &vek_ar,
 		perror("symlink");
 		exit(2);
 	}
-	return dir + "/" VEK_REL_BIN_DIR "/vek-ar";
+}
+
+std::string
+add_wrapper(const std::string &dir, const std::string &vek_ar,
+            const std::string &name)
+{
+	std::string path = dir + "/" VEK_REL_BIN_DIR "/" + name;
+	copy_file(vek_ar, path, 0755);
+	return path;
 }
 
 std::string

@@ -18,10 +18,16 @@ struct timed_run {
 // /dev/null unless KEEP_OUTPUT, and time it.
 timed_run timed(const std::vector<std::string> &argv, bool keep_output = false);
 
-// Install VEK_AR as a wrapper in a fresh tree under DIR, with the plug-in
-// and TOOL as the tree's "ar".  Returns the wrapper's path.
-std::string lay_out_tree(const std::string &dir, const std::string &vek_ar,
-                         const std::string &plugin, const std::string &tool);
+// A fresh toolchain tree under DIR, with the plug-in and TOOL as the
+// tree's "ar".
+void lay_out_tree(const std::string &dir, const std::string &plugin,
+                  const std::string &tool);
+
+// Copy the wrapper VEK_AR into the bin directory of the tree DIR as NAME.
+// The wrappers find their tree from their directory, not their name, so
+// several builds can share one tree.  Returns the copy's path.
+std::string add_wrapper(const std::string &dir, const std::string &vek_ar,
+                        const std::string &name);
 
 // The path of TOOL as a wrapper installed in the tree DIR forms it: the
 // relocated library directory, then up to the root and into the target's

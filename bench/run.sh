@@ -1,15 +1,38 @@
 #!/bin/sh
-# Build (Release) and run both benchmarks.  Arguments: startup rounds,
-# response-file path count, response-file runs.
+# Build the programs three ways (dynamic; static against the host C
+# library; static against musl), install each into a scratch prefix and run
+# both benchmarks: start-up overhead of the three against the dynamic and
+# the static musl spawn floors, and response files with the dynamic build.
+# Arguments: start-up rounds, response-file path count, response-file runs.
 set -eu
 cd "$(dirname "$0")/.."
+scripts/bootstrap.sh bench
+jobs=${JOBS:-2}
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j 2 --target vek-ar spawn_floor noop_tool merx_plugin_fixture \
-	startup_bench rsp_bench >/dev/null
+cmake --build build -j "$jobs" --target vek-ar vek-nm vek-ranlib spawn_floor \
+	spawn_floor_musl_program noop_tool merx_plugin_fixture startup_bench \
+	rsp_bench >/dev/null
+cmake -S . -B build-static -DCMAKE_BUILD_TYPE=Release -DVEK_STATIC=ON \
+	-DVEK_BUILD_TESTS=OFF -DVEK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-static -j "$jobs" >/dev/null
+cmake -S . -B build-musl --toolchain cmake/musl.cmake -DVEK_STATIC=ON >/dev/null
+cmake --build build-musl -j "$jobs" >/dev/null
+
+trees=$(mktemp -d /tmp/vek-bench-XXXXXX)
+trap 'rm -rf "$trees"' EXIT
+for b in build build-static build-musl; do
+	cmake --install $b --prefix "$trees/$b" >/dev/null
+done
+
 b=build/bench
+plugin=build/tests/common/libmerx_plugin.so
 echo "== start-up overhead"
-"$b/startup_bench" build/wrapper/vek-ar "$b/spawn_floor" \
-	build/tests/common/libmerx_plugin.so "${1:-1000}"
+"$b/startup_bench" "$plugin" "${1:-1000}" \
+	dynamic="$b/spawn_floor" musl-static="$b/spawn_floor_musl" -- \
+	dynamic="$trees/build/bin/vek-ar" \
+	static-host-libc="$trees/build-static/bin/vek-ar" \
+	musl-static="$trees/build-musl/bin/vek-ar"
 echo "== response files"
-"$b/rsp_bench" build/wrapper/vek-ar "$b/noop_tool" build/tests/common/libmerx_plugin.so \
+"$b/rsp_bench" build/wrapper/vek-ar "$b/noop_tool" "$plugin" \
 	"${2:-1000000}" "${3:-5}"
