@@ -39,8 +39,8 @@ rm -rf "$musl_tree"
 cmake --install build-musl --prefix "$musl_tree" >/dev/null
 echo "== build-musl: build's tree tests against its programs"
 VEK_TEST_PROGRAM_DIR=$musl_tree/bin ctest --test-dir build -j "$jobs" \
-	--output-on-failure \
-	--no-tests=error -R '^(WrapperTree|ResponseFile|RealTools|RealClients|Portability)\.' |
+	--output-on-failure --no-tests=error \
+	-R '^(WrapperTree|ResponseFile|RealTools|RealClients|Portability)\.' |
 	tee -a "$log"
 
 run_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON -DVEK_BUILD_TESTS=ON \
