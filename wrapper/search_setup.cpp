@@ -15,6 +15,9 @@
 
 struct prefix_list tool_prefixes;
 struct prefix_list user_prefixes;
+const char *locating_name;
+const char *relocated_lib_prefix;
+const char *relocated_libexec_prefix;
 
 /* PREFIX as found for this run, or the build-time one when the program has
  * not moved or the move cannot be worked out. */
@@ -29,15 +32,16 @@ relocated(const char *locating_name, const char *prefix)
 void
 search_setup(const char *argv0)
 {
-	const char *locating_name = argv0;
+	locating_name = argv0;
 	/* Set even to "", the variable wins; nothing is put between. */
 	const char *exec_prefix = getenv("VEK_EXEC_PREFIX");
 	if (exec_prefix != nullptr)
 		locating_name = join_strings(
 		    exec_prefix, this_personality.program_name, nullptr);
 
-	const char *lib_prefix = relocated(locating_name, install_lib_prefix);
-	const char *libexec_prefix =
+	const char *lib_prefix = relocated_lib_prefix =
+	    relocated(locating_name, install_lib_prefix);
+	const char *libexec_prefix = relocated_libexec_prefix =
 	    relocated(locating_name, install_libexec_prefix);
 
 	/* The ".." steps stay in the string; the lookup resolves them. */

@@ -100,6 +100,61 @@ child_argv(char *tool, char *plugin, int argc, char **argv)
 }
 
 /*
+ * VEK_TRACE set to anything but "" shows on standard error where we looked
+ * and what we ran, for the user whose build cannot find the plug-in.
+ */
+static bool tracing = false;
+
+static void
+trace_location(void)
+{
+	fprintf(stderr,
+	        "Install location worked out from '%s'\n"
+	        "  - library prefix: %s\n"
+	        "  - libexec prefix: %s\n",
+	        locating_name, relocated_lib_prefix, relocated_libexec_prefix);
+	/* From here on the lookups say what they look for. */
+	set_lookup_trace(true);
+}
+
+/* find_in_prefixes, showing each candidate tried when tracing. */
+static char *
+lookup(const struct prefix_list *list, const char *name, int mode)
+{
+	char *found = find_in_prefixes(list, name, mode);
+	if (!tracing)
+		return found;
+	size_t name_len = strlen(name);
+	for (const struct prefix_entry *e = list->entries; e != nullptr;
+	     e = e->next_entry) {
+		fprintf(stderr, "  - tried: %s%s\n", e->prefix_text, name);
+		size_t len = strlen(e->prefix_text);
+		/* The first match wins: nothing after it was tried. */
+		if (found != nullptr &&
+		    strncmp(found, e->prefix_text, len) == 0 &&
+		    strlen(found) == len + name_len)
+			break;
+	}
+	if (found != nullptr)
+		fprintf(stderr, "  - found: %s\n", found);
+	else
+		fprintf(stderr, "  - not found\n");
+	return found;
+}
+
+/* The command line the tool is started with, and its response file. */
+static void
+trace_run(char *const *argv, const char *response_path)
+{
+	if (response_path != nullptr)
+		fprintf(stderr, "Response file: %s\n", response_path);
+	fputs("Running:", stderr);
+	for (char *const *arg = argv; *arg != nullptr; arg++)
+		fprintf(stderr, " %s", *arg);
+	fputc('\n', stderr);
+}
+
+/*
  * Find the plug-in and the tool, or end with the message for the one
  * missing.  The plug-in is looked up first, so a missing plug-in is the one
  * thing reported when both are.
@@ -107,15 +162,15 @@ child_argv(char *tool, char *plugin, int argc, char **argv)
 static void
 find_plugin_and_tool(const char *self, char **plugin, char **tool)
 {
-	*plugin = find_in_prefixes(&tool_prefixes, plugin_file_name, R_OK);
+	*plugin = lookup(&tool_prefixes, plugin_file_name, R_OK);
 	if (*plugin == nullptr) {
 		fatal_error("%s: Cannot find plugin '%s'\n", self,
 		            plugin_file_name);
 	}
 	const char *tool_name = this_personality.tool_name;
-	*tool = find_in_prefixes(&tool_prefixes, tool_name, X_OK);
+	*tool = lookup(&tool_prefixes, tool_name, X_OK);
 	if (*tool == nullptr)
-		*tool = find_in_prefixes(&user_prefixes, tool_name, X_OK);
+		*tool = lookup(&user_prefixes, tool_name, X_OK);
 	if (*tool == nullptr) {
 		fatal_error("%s: Cannot find binary '%s'\n", self, tool_name);
 	}
@@ -143,6 +198,8 @@ run_tool(char *const *argv, const char *response_path, int *status, int *err)
 		response_file_remove(response_path);
 		interrupt_die(interrupt_first());
 	}
+	if (tracing)
+		trace_run(argv, response_path);
 	return pex_run_single(
 	    PEX_FINAL_STAGE | PEX_USE_PATH | PEX_RELAY_SIGNALS, argv[0], argv,
 	    this_personality.program_name, nullptr, nullptr, status, err);
@@ -233,7 +290,11 @@ wrapper_main(int argc, char **argv)
 		argv = self_only;
 	}
 
+	const char *trace = getenv("VEK_TRACE");
+	tracing = trace != nullptr && *trace != '\0';
 	search_setup(argv[0]);
+	if (tracing)
+		trace_location();
 	take_search_option(&argc, argv);
 	char *plugin;
 	char *tool;

@@ -348,6 +348,42 @@ TEST_F(WrapperTree, ToolThatCannotStartIsReported)
 	EXPECT_EQ(r.exit_code(), 1);
 }
 
+// VEK_TRACE shows where the program looked and what it ran.
+TEST_F(WrapperTree, TraceShowsWhereItLookedAndWhatItRan)
+{
+	std::string versioned = std::string(target_name) + "/" + version_string;
+	std::string tool_dir = seen_tool(root, "");
+	std::string plugin_dir = seen_plugin(root);
+	plugin_dir.resize(plugin_dir.size() - strlen("libmerx_plugin.so"));
+	std::string lib = tool_dir.substr(
+	    0, tool_dir.size() - versioned.size() - strlen(tooldir_up_path) -
+	           strlen(target_name) - strlen("//bin/"));
+	std::string libexec =
+	    plugin_dir.substr(0, plugin_dir.size() - versioned.size() - 1);
+	std::string start = "Install location worked out from '" +
+	                    prog("vek-nm") + "'\n" +
+	                    "  - library prefix: " + lib + "\n" +
+	                    "  - libexec prefix: " + libexec + "\n" +
+	                    "Looking for 'libmerx_plugin.so'\n" +
+	                    "  - tried: " + tool_dir + "libmerx_plugin.so\n" +
+	                    "  - tried: " + plugin_dir + "libmerx_plugin.so\n";
+
+	run_result r =
+	    run(prog("vek-nm"), {prog("vek-nm"), "x.o"}, {{"VEK_TRACE", "1"}});
+	EXPECT_EQ(r.err, start + "  - found: " + seen_plugin(root) + "\n" +
+	                     "Looking for 'nm'\n" +
+	                     "  - tried: " + seen_tool(root, "nm") + "\n" +
+	                     "  - found: " + seen_tool(root, "nm") + "\n" +
+	                     "Running: " + seen_tool(root, "nm") +
+	                     " --plugin " + seen_plugin(root) + " x.o\n");
+	EXPECT_EQ(r.exit_code(), 0);
+
+	unlink(plugin_in(root).c_str());
+	r = run(prog("vek-nm"), {prog("vek-nm"), "x.o"}, {{"VEK_TRACE", "1"}});
+	EXPECT_EQ(r.err, start + "  - not found\n" + prog("vek-nm") +
+	                     ": Cannot find plugin 'libmerx_plugin.so'\n");
+}
+
 TEST_F(WrapperTree, ToolInheritsNoDescriptorOfOurs)
 {
 	for (const auto &p : programs) {
