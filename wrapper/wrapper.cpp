@@ -117,6 +117,17 @@ trace_location(void)
 	set_lookup_trace(true);
 }
 
+/* The search lists, and the trace switch that shows them at work. */
+static void
+set_up_search(const char *self)
+{
+	const char *trace = getenv("VEK_TRACE");
+	tracing = trace != nullptr && *trace != '\0';
+	search_setup(self);
+	if (tracing)
+		trace_location();
+}
+
 /* find_in_prefixes, showing each candidate tried when tracing. */
 static char *
 lookup(const struct prefix_list *list, const char *name, int mode)
@@ -290,11 +301,7 @@ wrapper_main(int argc, char **argv)
 		argv = self_only;
 	}
 
-	const char *trace = getenv("VEK_TRACE");
-	tracing = trace != nullptr && *trace != '\0';
-	search_setup(argv[0]);
-	if (tracing)
-		trace_location();
+	set_up_search(argv[0]);
 	take_search_option(&argc, argv);
 	char *plugin;
 	char *tool;
@@ -305,6 +312,7 @@ wrapper_main(int argc, char **argv)
 	/* "-B" and the lookups above never see what is inside an @file. */
 	char *response_path = response_file_prepare(&argc, &argv);
 	apply_first_arg_rule(argc, argv);
+
 	return run_and_report(child_argv(tool, plugin, argc, argv),
 	                      response_path);
 }
