@@ -28,25 +28,27 @@ usable_dir(const char *dir)
 }
 
 const char *
+temp_dir_pick(const char *tmpdir, const char *tmp, const char *temp)
+{
+	const char *const candidates[] = {
+	    tmpdir, tmp, temp, "/tmp/", "/var/tmp", "/tmp",
+	};
+	for (const char *dir : candidates)
+		if (usable_dir(dir))
+			return dir;
+	return ".";
+}
+
+const char *
 temp_dir_choose(void)
 {
 	if (cached_temp_dir != nullptr)
 		return cached_temp_dir;
-
-	const char *const candidates[] = {
-	    getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"),
-	    "/tmp/",          "/var/tmp",    "/tmp",
-	};
-	const char *chosen = ".";
-	for (const char *dir : candidates) {
-		if (usable_dir(dir)) {
-			chosen = dir;
-			break;
-		}
-	}
 	/* The '/' is appended even after one that is there already, so
 	 * names stay a plain concatenation of directory and file name. */
-	cached_temp_dir = join_strings(chosen, "/", nullptr);
+	cached_temp_dir = join_strings(
+	    temp_dir_pick(getenv("TMPDIR"), getenv("TMP"), getenv("TEMP")), "/",
+	    nullptr);
 	return cached_temp_dir;
 }
 

@@ -7,9 +7,17 @@
 #define VEK_SUPPORT_TEMP_FILE_H
 
 /*
- * The temporary directory, always ending in an appended '/': the first
- * usable of $TMPDIR, $TMP, $TEMP, "/tmp/", "/var/tmp", "/tmp", else ".".
- * Chosen at the first call and cached for the life of the process.
+ * The first usable directory (one we may read, write and search) of TMPDIR,
+ * TMP and TEMP (null ones are skipped), "/tmp/", "/var/tmp" and "/tmp", as
+ * given; "." when none is.  Caches nothing.
+ */
+const char *temp_dir_pick(const char *tmpdir, const char *tmp,
+                          const char *temp);
+
+/*
+ * The temporary directory: temp_dir_pick of $TMPDIR, $TMP and $TEMP with a
+ * '/' always appended.  Chosen at the first call and cached for the life of
+ * the process.
  */
 const char *temp_dir_choose(void);
 

@@ -265,6 +265,7 @@ struct choice_case {
 	const char *want;
 };
 
+// The choice itself needs no child: only dropping root does.
 void
 expect_choices(const TempFileTest &t, const choice_case *cases, size_t count,
                bool unprivileged)
@@ -277,41 +278,50 @@ expect_choices(const TempFileTest &t, const choice_case *cases, size_t count,
 		};
 		std::string tmpdir = value(c.tmpdir), tmp = value(c.tmp),
 		            temp = value(c.temp), cwd = value(c.cwd);
-		child_outcome o = in_child([&] {
-			set_candidates(c.tmpdir ? tmpdir.c_str() : nullptr,
-			               c.tmp ? tmp.c_str() : nullptr,
-			               c.temp ? temp.c_str() : nullptr);
-			if (c.cwd != nullptr && chdir(cwd.c_str()) != 0)
-				_exit(2);
-			if (unprivileged && !drop_root())
-				_exit(3);
-			say(temp_dir_choose());
-		});
-		EXPECT_EQ(o.how, "exited 0");
-		EXPECT_EQ(o.err, t.expand(c.want));
+		auto pick = [&] {
+			return std::string(
+			    temp_dir_pick(c.tmpdir ? tmpdir.c_str() : nullptr,
+			                  c.tmp ? tmp.c_str() : nullptr,
+			                  c.temp ? temp.c_str() : nullptr));
+		};
+		if (unprivileged) {
+			child_outcome o = in_child([&] {
+				if (!drop_root())
+					_exit(3);
+				say(pick());
+			});
+			EXPECT_EQ(o.how, "exited 0");
+			EXPECT_EQ(o.err, t.expand(c.want));
+			continue;
+		}
+		int here = open(".", O_RDONLY | O_DIRECTORY);
+		ASSERT_GE(here, 0);
+		ASSERT_TRUE(c.cwd == nullptr || chdir(cwd.c_str()) == 0);
+		EXPECT_EQ(pick(), t.expand(c.want));
+		EXPECT_EQ(fchdir(here), 0);
+		close(here);
 	}
 }
 
-TEST_F(TempFileTest, DirectoryIsFirstUsableCandidateWithSlashAppended)
+TEST_F(TempFileTest, DirectoryIsFirstUsableCandidate)
 {
 	static const choice_case cases[] = {
-	    {"TMPDIR first", "@/a", "@/b", "@/c", nullptr, "@/a/"},
-	    {"TMP when TMPDIR unset", nullptr, "@/b", "@/c", nullptr, "@/b/"},
-	    {"TEMP when both unset", nullptr, nullptr, "@/c", nullptr, "@/c/"},
-	    {"regular file skipped", "@/file", "@/b", "@/c", nullptr, "@/b/"},
+	    {"TMPDIR first", "@/a", "@/b", "@/c", nullptr, "@/a"},
+	    {"TMP when TMPDIR unset", nullptr, "@/b", "@/c", nullptr, "@/b"},
+	    {"TEMP when both unset", nullptr, nullptr, "@/c", nullptr, "@/c"},
+	    {"regular file skipped", "@/file", "@/b", "@/c", nullptr, "@/b"},
 	    {"missing directory skipped", "@/none", "@/file", "@/c", nullptr,
-	     "@/c/"},
-	    {"empty TMPDIR skipped", "", "@/b", nullptr, nullptr, "@/b/"},
-	    {"empty TMP and TEMP skipped", nullptr, "", "", nullptr, "/tmp//"},
-	    {"slash appended after a slash", "@/a/", nullptr, nullptr, nullptr,
-	     "@/a//"},
+	     "@/c"},
+	    {"empty TMPDIR skipped", "", "@/b", nullptr, nullptr, "@/b"},
+	    {"empty TMP and TEMP skipped", nullptr, "", "", nullptr, "/tmp/"},
+	    {"taken with its slash", "@/a/", nullptr, nullptr, nullptr, "@/a/"},
 	    {"candidate taken unchanged", "@/a/../b", nullptr, nullptr, nullptr,
-	     "@/a/../b/"},
-	    {"TMPDIR of /tmp/", "/tmp/", "@/b", nullptr, nullptr, "/tmp//"},
-	    {"current directory", ".", "@/b", nullptr, "@/a", "./"},
-	    {"relative directory", "c", "@/b", nullptr, "@", "c/"},
-	    {"none set", nullptr, nullptr, nullptr, nullptr, "/tmp//"},
-	    {"none usable", "@/file", "@/none", "", nullptr, "/tmp//"},
+	     "@/a/../b"},
+	    {"TMPDIR of /tmp/", "/tmp/", "@/b", nullptr, nullptr, "/tmp/"},
+	    {"current directory", ".", "@/b", nullptr, "@/a", "."},
+	    {"relative directory", "c", "@/b", nullptr, "@", "c"},
+	    {"none set", nullptr, nullptr, nullptr, nullptr, "/tmp/"},
+	    {"none usable", "@/file", "@/none", "", nullptr, "/tmp/"},
 	};
 	expect_choices(*this, cases, std::size(cases), false);
 }
@@ -322,13 +332,13 @@ TEST_F(TempFileTest, DirectoryWithoutFullAccessIsSkipped)
 		GTEST_SKIP() << "cannot run a child as an unprivileged user";
 	static const choice_case cases[] = {
 	    {"no write permission", "@/nowrite", "@/b", nullptr, nullptr,
-	     "@/b/"},
-	    {"no read permission", "@/noread", "@/b", nullptr, nullptr, "@/b/"},
+	     "@/b"},
+	    {"no read permission", "@/noread", "@/b", nullptr, nullptr, "@/b"},
 	    {"no search permission", "@/nosearch", "@/b", nullptr, nullptr,
-	     "@/b/"},
+	     "@/b"},
 	    {"all three refused", "@/nowrite", "@/noread", "@/nosearch",
-	     nullptr, "/tmp//"},
-	    {"full access", "@/a", "@/b", nullptr, nullptr, "@/a/"},
+	     nullptr, "/tmp/"},
+	    {"full access", "@/a", "@/b", nullptr, nullptr, "@/a"},
 	};
 	expect_choices(*this, cases, std::size(cases), true);
 }
