@@ -28,14 +28,19 @@ on_signal(int sig)
 	caught = sig;
 }
 
+/* Written aside and renamed, so a reader never sees half of it. */
 static void
 write_note(const char *path, const char *format, int n)
 {
-	FILE *f = fopen(path, "w");
+	char part[4096];
+	FILE *f;
+	snprintf(part, sizeof part, "%s.part", path);
+	f = fopen(part, "w");
 	if (f == NULL)
 		exit(96);
 	fprintf(f, format, n);
-	fclose(f);
+	if (fclose(f) != 0 || rename(part, path) != 0)
+		exit(96);
 }
 
 /* Wait up to SECONDS; a caught signal ends us as its default would. */
