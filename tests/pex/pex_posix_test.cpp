@@ -271,6 +271,23 @@ TEST_F(PexPosix, KillFirstTerminatesTheChild)
 	EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
+TEST_F(PexPosix, RelayedSignalReachesTheChildEvenBeforeItStarts)
+{
+	// Relayed with no child yet: kept for the next one started.
+	pex_relay_signal(SIGTERM);
+	Argv argv = helper_argv({"sleep:100000"});
+	int status = wait_for(spawn_helper(argv, PEX_RELAY_SIGNALS, 0, 1, 2));
+	ASSERT_TRUE(WIFSIGNALED(status));
+	EXPECT_EQ(WTERMSIG(status), SIGTERM);
+
+	// Relayed while it runs.
+	pid_t pid = spawn_helper(argv, PEX_RELAY_SIGNALS, 0, 1, 2);
+	pex_relay_signal(SIGHUP);
+	status = wait_for(pid);
+	ASSERT_TRUE(WIFSIGNALED(status));
+	EXPECT_EQ(WTERMSIG(status), SIGHUP);
+}
+
 TEST_F(PexPosix, WaitForAStrangerFails)
 {
 	const char *errmsg = nullptr;
