@@ -16,7 +16,8 @@ cmake --build build -j "$jobs" --target vek-ar vek-nm vek-ranlib spawn_floor \
 cmake -S . -B build-static -DCMAKE_BUILD_TYPE=Release -DVEK_STATIC=ON \
 	-DVEK_BUILD_TESTS=OFF -DVEK_BUILD_BENCH=OFF >/dev/null
 cmake --build build-static -j "$jobs" >/dev/null
-cmake -S . -B build-musl --toolchain cmake/musl.cmake -DVEK_STATIC=ON >/dev/null
+cmake -S . -B build-musl --toolchain cmake/musl.cmake -DVEK_STATIC=ON \
+	--no-warn-unused-cli >/dev/null
 cmake --build build-musl -j "$jobs" >/dev/null
 
 trees=$(mktemp -d /tmp/vek-bench-XXXXXX)

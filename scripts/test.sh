@@ -33,7 +33,8 @@ run_build build -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=ON
 
 musl_tree=$(pwd)/build-musl/installed
 echo "== build-musl: configure, build and install (musl, static)"
-cmake -S . -B build-musl --toolchain cmake/musl.cmake -DVEK_STATIC=ON >/dev/null
+cmake -S . -B build-musl --toolchain cmake/musl.cmake -DVEK_STATIC=ON \
+	--no-warn-unused-cli >/dev/null
 cmake --build build-musl -j "$jobs"
 rm -rf "$musl_tree"
 cmake --install build-musl --prefix "$musl_tree" >/dev/null
