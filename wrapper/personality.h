@@ -1,6 +1,6 @@
 /*
- * The three programs are one source; VEK_PERSONALITY, set per program at
- * build time, picks its row of the table.
+ * The three programs are one source; each is built with the name of the
+ * tool it runs, which picks its row of the table.
  */
 #ifndef VEK_WRAPPER_PERSONALITY_H
 #define VEK_WRAPPER_PERSONALITY_H
@@ -22,16 +22,23 @@ inline constexpr personality personality_table[] = {
     {"nm", "vek-nm", first_arg_rule::keep},
 };
 
-#ifndef VEK_PERSONALITY
-#error "VEK_PERSONALITY must name a row of personality_table"
-#endif
-static_assert(VEK_PERSONALITY >= 0 &&
-                  VEK_PERSONALITY <
-                      static_cast<int>(sizeof personality_table /
-                                       sizeof personality_table[0]),
-              "VEK_PERSONALITY out of range");
+/* The index of the row whose tool is TOOL_NAME, or -1. */
+constexpr int
+personality_index(const char *tool_name)
+{
+	int i = 0;
+	for (const personality &row : personality_table) {
+		const char *a = row.tool_name, *b = tool_name;
+		while (*a != '\0' && *a == *b)
+			a++, b++;
+		if (*a == *b)
+			return i;
+		i++;
+	}
+	return -1;
+}
 
-inline constexpr const personality &this_personality =
-    personality_table[VEK_PERSONALITY];
+/* This program's row, defined where the program's tool is named. */
+extern const personality this_personality;
 
 #endif
