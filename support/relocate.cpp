@@ -247,6 +247,36 @@ out:
 	return result;
 }
 
+/*
+ * PROGNAME as it was started: a name without '/' was found through $PATH,
+ * so it is the first runnable file of that name there, built in
+ * STACK_CANDIDATE (CANDIDATE_STACK_SIZE bytes) or, when longer, in a new
+ * *HEAP_CANDIDATE the caller frees.  PROGNAME itself when it holds a '/',
+ * $PATH is unset or nothing there runs; null when memory runs out.
+ */
+static const char *
+as_started(const char *progname, char *stack_candidate, char **heap_candidate)
+{
+	const char *path_value = getenv("PATH");
+	if (path_basename(progname) != progname || path_value == nullptr)
+		return progname;
+
+	/* The longest element and its '/', or "./" for an empty one. */
+	size_t dir_room = strlen(path_value) + 1;
+	size_t size = (dir_room < 2 ? 2 : dir_room) + strlen(progname) + 1;
+	char *candidate = stack_candidate;
+	if (size > CANDIDATE_STACK_SIZE) {
+		*heap_candidate = static_cast<char *>(malloc(size));
+		if (*heap_candidate == nullptr)
+			return nullptr;
+		candidate = *heap_candidate;
+	}
+	return path_list_walk(path_value, candidate, runnable_in,
+	                      const_cast<char *>(progname))
+	           ? candidate
+	           : progname;
+}
+
 char *
 relative_prefix_impl(const char *progname, const char *bin_prefix,
                      const char *prefix, int resolve_links)
@@ -256,29 +286,27 @@ relative_prefix_impl(const char *progname, const char *bin_prefix,
 
 	char stack_candidate[CANDIDATE_STACK_SIZE];
 	char *heap_candidate = nullptr;
-	const char *path_value = getenv("PATH");
-
-	/* A name without '/' was found through $PATH when it was started. */
-	if (path_basename(progname) == progname && path_value != nullptr) {
-		/* The longest element and its '/', or "./" for an empty one. */
-		size_t dir_room = strlen(path_value) + 1;
-		size_t size =
-		    (dir_room < 2 ? 2 : dir_room) + strlen(progname) + 1;
-		char *candidate = stack_candidate;
-		if (size > sizeof stack_candidate) {
-			heap_candidate = static_cast<char *>(malloc(size));
-			if (heap_candidate == nullptr)
-				return nullptr;
-			candidate = heap_candidate;
-		}
-		if (path_list_walk(path_value, candidate, runnable_in,
-		                   const_cast<char *>(progname)))
-			progname = candidate;
-	}
-
-	char *result = relocate(progname, bin_prefix, prefix, resolve_links);
+	const char *started =
+	    as_started(progname, stack_candidate, &heap_candidate);
+	char *result = started != nullptr ? relocate(started, bin_prefix,
+	                                             prefix, resolve_links)
+	                                  : nullptr;
 	free(heap_candidate);
 	return result;
+}
+
+char *
+program_location(const char *progname)
+{
+	if (progname == nullptr)
+		return nullptr;
+	char stack_candidate[CANDIDATE_STACK_SIZE];
+	char *heap_candidate = nullptr;
+	const char *started =
+	    as_started(progname, stack_candidate, &heap_candidate);
+	char *located = started != nullptr ? real_path_dup(started) : nullptr;
+	free(heap_candidate);
+	return located;
 }
 
 char *

@@ -23,6 +23,15 @@
 char *relative_prefix(const char *progname, const char *bin_prefix,
                       const char *prefix);
 
+/*
+ * Where the program PROGNAME really is: looked up in $PATH when it holds no
+ * '/', then with symbolic links resolved (real_path_dup).  A heap string,
+ * or null for a null PROGNAME and when memory runs out.  relative_prefix(P, B,
+ * T) gives what relative_prefix_no_links(program_location(P), B, T) gives, so a
+ * caller that needs several prefixes locates the program once.
+ */
+char *program_location(const char *progname);
+
 /* relative_prefix taking the program's path as found, links unresolved.
  * The programs do not use it. */
 char *relative_prefix_no_links(const char *progname, const char *bin_prefix,

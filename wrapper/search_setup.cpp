@@ -19,13 +19,14 @@ const char *locating_name;
 const char *relocated_lib_prefix;
 const char *relocated_libexec_prefix;
 
-/* PREFIX as found for this run, or the build-time one when the program has
- * not moved or the move cannot be worked out. */
+/* PREFIX as found for this run from the program's real place LOCATED, or
+ * the build-time one when the program has not moved or the move cannot be
+ * worked out. */
 static const char *
-relocated(const char *locating_name, const char *prefix)
+relocated(const char *located, const char *prefix)
 {
 	const char *moved =
-	    relative_prefix(locating_name, install_bin_prefix, prefix);
+	    relative_prefix_no_links(located, install_bin_prefix, prefix);
 	return moved != nullptr ? moved : prefix;
 }
 
@@ -39,10 +40,13 @@ search_setup(const char *argv0)
 		locating_name = join_strings(
 		    exec_prefix, this_personality.program_name, nullptr);
 
+	/* Found once for both prefixes: resolving the links of the path
+	 * is most of the work. */
+	const char *located = program_location(locating_name);
 	const char *lib_prefix = relocated_lib_prefix =
-	    relocated(locating_name, install_lib_prefix);
+	    relocated(located, install_lib_prefix);
 	const char *libexec_prefix = relocated_libexec_prefix =
-	    relocated(locating_name, install_libexec_prefix);
+	    relocated(located, install_libexec_prefix);
 
 	/* The ".." steps stay in the string; the lookup resolves them. */
 	char *target_bin_dir =

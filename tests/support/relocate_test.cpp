@@ -41,10 +41,18 @@ no_links(const char *prog, const char *bin, const char *target)
 	return take(relative_prefix_no_links(prog, bin, target));
 }
 
+// relative_prefix, checked against the program located once and taken
+// without links, which must give the same.
 std::optional<std::string>
 with_links(const char *prog, const char *bin, const char *target)
 {
-	return take(relative_prefix(prog, bin, target));
+	std::optional<std::string> direct =
+	    take(relative_prefix(prog, bin, target));
+	char *located = program_location(prog);
+	EXPECT_EQ(take(relative_prefix_no_links(located, bin, target)), direct)
+	    << (prog != nullptr ? prog : "(null)");
+	free(located);
+	return direct;
 }
 
 // $PATH as the test wants it, put back on the way out.
