@@ -46,6 +46,27 @@ printf '%s\n' "rcs libq.a 'odd \"name\" it'\\''s.o' one.o" >args.rsp
 [ "$("$bin/vek-ar" t libq.a)" = "$(printf 'odd "name" it'"'"'s.o\none.o')" ] ||
 	fail "members from the @file"
 
+# A reader that stops early ends nm by SIGPIPE, and the wrapper with it,
+# silently (unless this shell was started with SIGPIPE ignored, which nm
+# would inherit).
+ignored=$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status 2>/dev/null || true)
+if [ -n "$ignored" ] && [ $((0x$ignored & 0x1000)) -eq 0 ]; then
+	i=0
+	while [ $i -lt 20000 ]; do
+		echo "int v$i = 1;"
+		i=$((i + 1))
+	done >big.c
+	cc -c big.c
+	"$bin/vek-ar" rcs big.a big.o || fail "vek-ar rcs big.a"
+	{
+		s=0
+		"$bin/vek-nm" big.a 2>nm.err || s=$?
+		echo $s >nm.status
+	} | head -n 1 >/dev/null
+	[ "$(cat nm.status)" = 141 ] || fail "vek-nm | head ends by SIGPIPE ($(cat nm.status))"
+	[ ! -s nm.err ] || fail "vek-nm | head is silent: $(cat nm.err)"
+fi
+
 # With the target tool directory empty the tools come from PATH.
 rm "$top/tc/$rel_tool/ar" "$top/tc/$rel_tool/nm" "$top/tc/$rel_tool/ranlib"
 "$bin/vek-ar" rcs liby.a two.o || fail "vek-ar through PATH"
