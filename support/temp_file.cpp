@@ -18,13 +18,31 @@ static char *cached_temp_dir = nullptr;
 static const char default_prefix[] = "cc";
 static const char unique_part[] = "XXXXXX";
 
-/* A candidate must be a directory we may read, write and search. */
+/*
+ * Whether nobody but us and root can take a file of ours in DIR away from
+ * us: a name we created could otherwise be swapped for a link to another
+ * file, or for a file of someone else's, between our steps.  Its owner may
+ * always do that, so it must be us or root; others who may write must be
+ * held back by the sticky bit.
+ */
+static bool
+only_ours(const struct stat *dir)
+{
+	uid_t self = geteuid();
+	if (dir->st_uid != self && dir->st_uid != 0)
+		return false;
+	return (dir->st_mode & (S_IWGRP | S_IWOTH)) == 0 ||
+	       (dir->st_mode & S_ISVTX) != 0;
+}
+
+/* A candidate must be a directory we may read, write and search, and that
+ * nobody else can take our files out of. */
 static bool
 usable_dir(const char *dir)
 {
 	struct stat st;
 	return dir != nullptr && access(dir, R_OK | W_OK | X_OK) == 0 &&
-	       stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
+	       stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && only_ours(&st);
 }
 
 const char *
@@ -52,8 +70,9 @@ temp_dir_choose(void)
 	return cached_temp_dir;
 }
 
-char *
-temp_file_make_prefixed(const char *prefix, const char *suffix)
+/* Create DIR PREFIX XXXXXX SUFFIX exclusively; its name and open FD. */
+static char *
+create_file(const char *prefix, const char *suffix, int *fd)
 {
 	const char *dir = temp_dir_choose();
 	if (prefix == nullptr)
@@ -62,11 +81,19 @@ temp_file_make_prefixed(const char *prefix, const char *suffix)
 		suffix = "";
 
 	char *name = join_strings(dir, prefix, unique_part, suffix, nullptr);
-	int fd = mkstemps(name, static_cast<int>(strlen(suffix)));
-	if (fd == -1) {
+	*fd = mkstemps(name, static_cast<int>(strlen(suffix)));
+	if (*fd == -1) {
 		fatal_error("Cannot create temporary file in %s: %s\n", dir,
 		            strerror(errno));
 	}
+	return name;
+}
+
+char *
+temp_file_make_prefixed(const char *prefix, const char *suffix)
+{
+	int fd;
+	char *name = create_file(prefix, suffix, &fd);
 	if (close(fd) != 0) {
 		/* A file whose close failed may not hold what it should. */
 		int close_errno = errno;
@@ -81,4 +108,10 @@ char *
 temp_file_make(const char *suffix)
 {
 	return temp_file_make_prefixed(nullptr, suffix);
+}
+
+char *
+temp_file_open(const char *suffix, int *fd)
+{
+	return create_file(nullptr, suffix, fd);
 }

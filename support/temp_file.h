@@ -7,9 +7,11 @@
 #define VEK_SUPPORT_TEMP_FILE_H
 
 /*
- * The first usable directory (one we may read, write and search) of TMPDIR,
- * TMP and TEMP (null ones are skipped), "/tmp/", "/var/tmp" and "/tmp", as
- * given; "." when none is.  Caches nothing.
+ * The first usable directory of TMPDIR, TMP and TEMP (null ones are
+ * skipped), "/tmp/", "/var/tmp" and "/tmp", as given; "." when none is.
+ * Usable means we may read, write and search it, it is owned by us or by
+ * root, and nobody else may write to it unless its sticky bit keeps them
+ * from removing or renaming what is ours.  Caches nothing.
  */
 const char *temp_dir_pick(const char *tmpdir, const char *tmp,
                           const char *temp);
@@ -32,5 +34,12 @@ char *temp_file_make_prefixed(const char *prefix, const char *suffix);
 
 /* temp_file_make_prefixed with the default prefix. */
 char *temp_file_make(const char *suffix);
+
+/*
+ * temp_file_make with the new file left open: its descriptor, opened for
+ * reading and writing, goes to *FD.  Write through it, never by reopening
+ * the name.
+ */
+char *temp_file_open(const char *suffix, int *fd);
 
 #endif

@@ -203,12 +203,14 @@ lines_of(const std::string &text)
 
 /*
  * Candidate directories under a fresh directory, all owned by the user
- * running the tests (the fresh directory is opened to everyone so that an
- * unprivileged child can reach them).  Making it also shows that /tmp, the
- * first fixed candidate, is usable here:
- *   a/ b/ c/ gone/   mode 0777        nowrite/   mode 0555
+ * running the tests but theirs/, owned by nobody when we are root (the
+ * fresh directory is opened to everyone so that an unprivileged child can
+ * reach them).  Making it also shows that /tmp, the first fixed candidate,
+ * is usable here:
+ *   a/ b/ c/ gone/   mode 01777       nowrite/   mode 0555
  *   file             mode 0777        noread/    mode 0333
- *                                     nosearch/  mode 0666
+ *   shared/          mode 0777        nosearch/  mode 0666
+ *   group/           mode 0770        theirs/    mode 0777
  */
 class TempFileTest : public testing::Test {
       protected:
@@ -220,14 +222,18 @@ class TempFileTest : public testing::Test {
 			const char *name;
 			mode_t mode;
 		} dirs[] = {
-		    {"a", 0777},        {"b", 0777},       {"c", 0777},
-		    {"gone", 0777},     {"nowrite", 0555}, {"noread", 0333},
-		    {"nosearch", 0666},
+		    {"a", 01777},       {"b", 01777},      {"c", 01777},
+		    {"gone", 01777},    {"nowrite", 0555}, {"noread", 0333},
+		    {"nosearch", 0666}, {"shared", 0777},  {"group", 0770},
+		    {"theirs", 01777},
 		};
 		for (const auto &d : dirs) {
 			ASSERT_EQ(mkdir(path(d.name).c_str(), 0700), 0);
 			ASSERT_EQ(chmod(path(d.name).c_str(), d.mode), 0);
 		}
+		if (geteuid() == 0)
+			ASSERT_EQ(chown(path("theirs").c_str(), 65534, 65534),
+			          0);
 		// Every permission, so that only its type disqualifies it.
 		int fd = open(path("file").c_str(), O_WRONLY | O_CREAT, 0600);
 		ASSERT_GE(fd, 0);
@@ -322,8 +328,21 @@ TEST_F(TempFileTest, DirectoryIsFirstUsableCandidate)
 	    {"relative directory", "c", "@/b", nullptr, "@", "c"},
 	    {"none set", nullptr, nullptr, nullptr, nullptr, "/tmp/"},
 	    {"none usable", "@/file", "@/none", "", nullptr, "/tmp/"},
+	    // Others could swap our file for another under its name.
+	    {"world-writable without sticky bit skipped", "@/shared", "@/b",
+	     nullptr, nullptr, "@/b"},
+	    {"group-writable without sticky bit skipped", "@/group", nullptr,
+	     nullptr, nullptr, "/tmp/"},
 	};
 	expect_choices(*this, cases, std::size(cases), false);
+	// Its owner may remove what is ours even with the sticky bit.
+	static const choice_case theirs = {"another user's skipped",
+	                                   "@/theirs",
+	                                   "@/c",
+	                                   nullptr,
+	                                   nullptr,
+	                                   geteuid() == 0 ? "@/c" : "@/theirs"};
+	expect_choices(*this, &theirs, 1, false);
 }
 
 TEST_F(TempFileTest, DirectoryWithoutFullAccessIsSkipped)
