@@ -12,6 +12,10 @@
 #include "support/join.h"
 #include "support/temp_file.h"
 
+/* The file and the descriptor it was created with, until written. */
+static char *response_path = nullptr;
+static int response_fd = -1;
+
 char *
 response_file_prepare(int *argc, char ***argv)
 {
@@ -20,47 +24,59 @@ response_file_prepare(int *argc, char ***argv)
 	/* argv_expand hands back a new vector exactly when it read a file. */
 	if (*argv == given)
 		return nullptr;
-	return temp_file_make("");
+	return response_file_create();
+}
+
+char *
+response_file_create(void)
+{
+	response_path = temp_file_open("", &response_fd);
+	/* Running out of memory, or any other fatal end, must not leave it. */
+	fatal_exit_hook = response_file_remove;
+	return response_path;
 }
 
 static const size_t response_buffer_size = 64 * 1024;
 
 /* A half-written file helps nobody and takes the space the next run
- * needs: remove it, but name it in the message.  WHAT is "open", "write
- * to" or "close". */
+ * needs: the fatal exit removes it, but the message names it.  WHAT is
+ * "open", "write to" or "close". */
 [[noreturn]] static void
-fail(const char *what, const char *path)
+fail(const char *what)
 {
-	unlink(path);
-	fatal_error("Cannot %s temporary file %s\n", what, path);
+	fatal_error("Cannot %s temporary file %s\n", what, response_path);
 }
 
 void
-response_file_write(const char *path, char *const *child_argv,
-                    char *run_argv[3])
+response_file_write(char *const *child_argv, char *run_argv[3])
 {
-	FILE *out = fopen(path, "w");
+	/* Through the descriptor we created the file with: the name may
+	 * stand for another file by now. */
+	FILE *out = fdopen(response_fd, "w");
 	if (out == nullptr)
-		fail("open", path);
+		fail("open");
 	/* Archive commands run to megabytes: write them in few large pieces.
 	 * The buffer must be ours; given none, stdio keeps its own size. */
 	setvbuf(out, static_cast<char *>(checked_malloc(response_buffer_size)),
 	        _IOFBF, response_buffer_size);
 	/* The tool path stays on the command line; the rest goes to the file.
-	 */
-	if (argv_write(child_argv + 1, out) != 0)
-		fail("write to", path);
+	 * A write refused at the end (no room, a file-size limit) shows in
+	 * the flush. */
+	if (argv_write(child_argv + 1, out) != 0 || fflush(out) != 0)
+		fail("write to");
 	if (fclose(out) == EOF)
-		fail("close", path);
+		fail("close");
+	response_fd = -1;
 
 	run_argv[0] = child_argv[0];
-	run_argv[1] = join_strings("@", path, nullptr);
+	run_argv[1] = join_strings("@", response_path, nullptr);
 	run_argv[2] = nullptr;
 }
 
 void
-response_file_remove(const char *path)
+response_file_remove(void)
 {
-	if (path != nullptr)
-		unlink(path);
+	if (response_path != nullptr)
+		unlink(response_path);
+	response_path = nullptr;
 }
