@@ -231,9 +231,10 @@ class TempFileTest : public testing::Test {
 			ASSERT_EQ(mkdir(path(d.name).c_str(), 0700), 0);
 			ASSERT_EQ(chmod(path(d.name).c_str(), d.mode), 0);
 		}
-		if (geteuid() == 0)
+		if (geteuid() == 0) {
 			ASSERT_EQ(chown(path("theirs").c_str(), 65534, 65534),
 			          0);
+		}
 		// Every permission, so that only its type disqualifies it.
 		int fd = open(path("file").c_str(), O_WRONLY | O_CREAT, 0600);
 		ASSERT_GE(fd, 0);
