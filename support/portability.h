@@ -6,6 +6,7 @@
 #define VEK_SUPPORT_PORTABILITY_H
 
 #include <limits.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 /* Variadic string lists end in a null pointer; let the compiler check it. */
@@ -18,6 +19,15 @@
 	fwrite_unlocked(buf, size, n, stream)
 #else
 #define VEK_FWRITE_UNLOCKED(buf, size, n, stream) fwrite(buf, size, n, stream)
+#endif
+
+/* One more than the highest signal number, real-time ones included. */
+#if defined(_NSIG)
+#define VEK_NSIG _NSIG
+#elif defined(NSIG)
+#define VEK_NSIG NSIG
+#else
+#define VEK_NSIG 65
 #endif
 
 #ifndef PATH_MAX

@@ -1,25 +1,53 @@
 /*
- * Signals that end a build job.  The handler only records the signal and
- * relays it to the tool; the run itself decides, at points where no file
- * of ours is half made, when to clean up and end.
+ * Signals that would end us while the tool runs.  The handler only records
+ * the signal and relays it to the tool; the run itself decides, at points
+ * where no file of ours is half made, when to clean up and end.
  */
 #include "wrapper/interrupt.h"
 
 #include <errno.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "pex/pex.h"
-
-static const int caught_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+#include "support/portability.h"
 
 static volatile sig_atomic_t first_caught = 0;
-static volatile sig_atomic_t caught_mask = 0;
+/* One flag per signal: real-time signals lie beyond any word's bits. */
+static volatile sig_atomic_t caught_flags[VEK_NSIG] = {};
 
-static int
-signal_bit(int sig)
+/*
+ * The signals we leave alone: those that cannot be caught; those whose
+ * default is to be ignored, stop or continue, which end nobody; and those
+ * that report a fault of our own, which must end us at once and where the
+ * fault is.  A broken pipe is ours too: it comes from our own write to
+ * standard error, and the tool's output is its own affair.
+ */
+static bool
+passed_on(int sig)
 {
-	return 1 << sig;
+	switch (sig) {
+	case SIGKILL:
+	case SIGSTOP:
+	case SIGCHLD:
+	case SIGCONT:
+	case SIGTSTP:
+	case SIGTTIN:
+	case SIGTTOU:
+	case SIGURG:
+	case SIGWINCH:
+	case SIGSEGV:
+	case SIGBUS:
+	case SIGFPE:
+	case SIGILL:
+	case SIGTRAP:
+	case SIGSYS:
+	case SIGPIPE:
+		return false;
+	default:
+		return true;
+	}
 }
 
 static void
@@ -28,7 +56,7 @@ on_signal(int sig)
 	int saved_errno = errno;
 	if (first_caught == 0)
 		first_caught = sig;
-	caught_mask = caught_mask | signal_bit(sig);
+	caught_flags[sig] = 1;
 	pex_relay_signal(sig);
 	errno = saved_errno;
 }
@@ -36,21 +64,24 @@ on_signal(int sig)
 void
 interrupt_catch(void)
 {
+	signal(SIGCHLD, SIG_DFL);
+
 	struct sigaction action = {};
 	action.sa_handler = on_signal;
 	/* The run's reads and writes go on; only the wait cares. */
 	action.sa_flags = SA_RESTART;
-	/* caught_mask is updated in steps: no handler may cut into another. */
-	sigemptyset(&action.sa_mask);
-	for (int sig : caught_signals)
-		sigaddset(&action.sa_mask, sig);
+	/* first_caught is tested and set in steps: no handler may cut into
+	 * another. */
+	sigfillset(&action.sa_mask);
 
-	for (int sig : caught_signals) {
+	/* Numbers the C library keeps for itself are refused; that is fine. */
+	for (int sig = 1; sig < VEK_NSIG; sig++) {
 		struct sigaction old;
+		if (!passed_on(sig) || sigaction(sig, &action, &old) != 0)
+			continue;
 		/* nohup and background jobs ignore some; so must the tool. */
-		if (sigaction(sig, nullptr, &old) == 0 &&
-		    old.sa_handler != SIG_IGN)
-			sigaction(sig, &action, nullptr);
+		if (old.sa_handler == SIG_IGN)
+			sigaction(sig, &old, nullptr);
 	}
 }
 
@@ -63,13 +94,19 @@ interrupt_first(void)
 bool
 interrupt_caught(int sig)
 {
-	return (caught_mask & signal_bit(sig)) != 0;
+	return sig > 0 && sig < VEK_NSIG && caught_flags[sig] != 0;
 }
 
 void
 interrupt_die(int sig)
 {
 	sigset_t only;
+	/* The tool wrote its core, if any: ours would take its place. */
+	struct rlimit no_core;
+	if (getrlimit(RLIMIT_CORE, &no_core) == 0) {
+		no_core.rlim_cur = 0;
+		setrlimit(RLIMIT_CORE, &no_core);
+	}
 
 	signal(sig, SIG_DFL);
 	sigemptyset(&only);

@@ -18,7 +18,6 @@
 #include "support/checked.h"
 #include "support/join.h"
 #include "support/portability.h"
-#include "support/temp_file.h"
 #include "wrapper/interrupt.h"
 #include "wrapper/personality.h"
 #include "wrapper/response_file.h"
@@ -153,6 +152,39 @@ lookup(const struct prefix_list *list, const char *name, int mode)
 	return found;
 }
 
+/* Bytes a shell takes as part of a word, needing no quotes. */
+static bool
+shell_plain(const char *arg)
+{
+	if (*arg == '\0')
+		return false;
+	for (; *arg != '\0'; arg++)
+		if (strchr(
+		        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+		        "0123456789@%_-+=:,./",
+		        *arg) == nullptr)
+			return false;
+	return true;
+}
+
+/* ARG as a shell would need it typed: 'a b' and '' are told apart. */
+static void
+trace_word(const char *arg)
+{
+	if (shell_plain(arg)) {
+		fprintf(stderr, " %s", arg);
+		return;
+	}
+	fputs(" '", stderr);
+	for (; *arg != '\0'; arg++) {
+		if (*arg == '\'')
+			fputs("'\\''", stderr);
+		else
+			fputc(*arg, stderr);
+	}
+	fputc('\'', stderr);
+}
+
 /* The command line the tool is started with, and its response file. */
 static void
 trace_run(char *const *argv, const char *response_path)
@@ -161,7 +193,7 @@ trace_run(char *const *argv, const char *response_path)
 		fprintf(stderr, "Response file: %s\n", response_path);
 	fputs("Running:", stderr);
 	for (char *const *arg = argv; *arg != nullptr; arg++)
-		fprintf(stderr, " %s", *arg);
+		trace_word(*arg);
 	fputc('\n', stderr);
 }
 
@@ -189,12 +221,16 @@ find_plugin_and_tool(const char *self, char **plugin, char **tool)
 	*tool = as_path(*tool);
 }
 
-/* The archiver takes "rcs" as "-rcs"; the others pass argument 1 as is. */
+/*
+ * The archiver takes "rcs" as "-rcs"; the others pass argument 1 as is.
+ * An empty one (an unset "$ARFLAGS") stays empty for the tool to refuse:
+ * a lone "-" sets the archiver spinning.
+ */
 static void
 apply_first_arg_rule(int argc, char **argv)
 {
 	if (this_personality.rule == first_arg_rule::add_dash && argc > 1 &&
-	    argv[1][0] != '-')
+	    argv[1][0] != '-' && argv[1][0] != '\0')
 		argv[1] = join_strings("-", argv[1], nullptr);
 }
 
@@ -206,7 +242,7 @@ static const char *
 run_tool(char *const *argv, const char *response_path, int *status, int *err)
 {
 	if (interrupt_first() != 0) {
-		response_file_remove(response_path);
+		response_file_remove();
 		interrupt_die(interrupt_first());
 	}
 	if (tracing)
@@ -232,10 +268,12 @@ expected_death(const char *failed, int status)
 
 /* The tool's outcome as our exit code, with the message it needs. */
 static int
-report(const char *tool, const char *failed, int status)
+report(const char *tool, const char *failed, int status, int err)
 {
 	if (failed != nullptr) {
 		fprintf(stderr, "Error running %s: %s\n", tool, failed);
+		if (tracing && err != 0)
+			fprintf(stderr, "  - reason: %s\n", strerror(err));
 		return 1;
 	}
 	if (status == 0)
@@ -261,7 +299,7 @@ run_and_report(char **child, char *response_path)
 	char *response_argv[3];
 	char *const *run_argv = child;
 	if (response_path != nullptr) {
-		response_file_write(response_path, child, response_argv);
+		response_file_write(child, response_argv);
 		run_argv = response_argv;
 	}
 	int status = 0;
@@ -270,13 +308,13 @@ run_and_report(char **child, char *response_path)
 	/* The kernel took our command line but not the tool's, which is
 	 * longer by the plug-in and the tool's path: hand it over in a file. */
 	if (failed != nullptr && err == E2BIG && response_path == nullptr) {
-		response_path = temp_file_make("");
-		response_file_write(response_path, child, response_argv);
+		response_path = response_file_create();
+		response_file_write(child, response_argv);
 		failed = run_tool(response_argv, response_path, &status, &err);
 	}
 
-	int code = report(child[0], failed, status);
-	response_file_remove(response_path);
+	int code = report(child[0], failed, status, err);
+	response_file_remove();
 	/* End as the tool did when it died of what we caught; end by what we
 	 * caught in any case, so the caller sees the job was stopped. */
 	int sig = expected_death(failed, status);
@@ -292,13 +330,16 @@ wrapper_main(int argc, char **argv)
 {
 	/*
 	 * A caller may start us with no arguments at all, not even a
-	 * program name; stand in our own so every step below has one.
+	 * program name, or with an empty one; stand in our own so every
+	 * step below has one.
 	 */
-	char *self_only[] = {const_cast<char *>(this_personality.program_name),
-	                     nullptr};
+	char *self_name = const_cast<char *>(this_personality.program_name);
+	char *self_only[] = {self_name, nullptr};
 	if (argc < 1 || argv[0] == nullptr) {
 		argc = 1;
 		argv = self_only;
+	} else if (argv[0][0] == '\0') {
+		argv[0] = self_name;
 	}
 
 	set_up_search(argv[0]);

@@ -5,12 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "build_config.h"
 #include "lists.h"
+#include "scratch.h"
+#include "support/checked.h"
+#include "wrapper/response_file.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -121,3 +126,25 @@ TEST(SearchSetup, ListsFollowTheProgramsLocation)
 }
 
 } // namespace
+
+// Running out of memory once the response file exists, or any other fatal
+// end, removes it.
+TEST(ResponseFileRemoval, FatalExitTakesTheFileAway)
+{
+	std::string dir = make_temp_dir("rsp");
+	std::string name_file = dir + "/name";
+	pid_t child = fork();
+	ASSERT_GE(child, 0);
+	if (child == 0) {
+		setenv("TMPDIR", dir.c_str(), 1);
+		write_file(name_file, response_file_create());
+		report_out_of_memory(1);
+	}
+	int status = 0;
+	ASSERT_EQ(waitpid(child, &status, 0), child);
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+	std::string name = read_file(name_file);
+	EXPECT_EQ(name.rfind(dir + "/cc", 0), 0u) << name;
+	EXPECT_FALSE(exists(name));
+	remove_tree(dir);
+}

@@ -2,6 +2,7 @@
 // installed toolchain, with a fake tool that prints what it was given.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/mount.h>
@@ -131,7 +132,7 @@ TEST_F(WrapperTree, EachProgramRunsItsToolWithThePlugin)
 	} cases[] = {
 	    {"vek-ar", "ar", {"rcs", "lib.a", "x.o"}, {"-rcs", "lib.a", "x.o"}},
 	    {"vek-ar", "ar", {"-t", "lib.a"}, {"-t", "lib.a"}},
-	    {"vek-ar", "ar", {"", "lib.a"}, {"-", "lib.a"}},
+	    {"vek-ar", "ar", {"", "lib.a"}, {"", "lib.a"}},
 	    {"vek-ar", "ar", {}, {}},
 	    {"vek-nm", "nm", {"x.o"}, {"x.o"}},
 	    {"vek-nm", "nm", {"-g", "x.o"}, {"-g", "x.o"}},
@@ -245,10 +246,16 @@ TEST_F(WrapperTree, FindsItsTreeWhenMovedOrLinked)
 TEST_F(WrapperTree, BareNameIsLocatedThroughPath)
 {
 	std::string bin = root + "/" VEK_REL_BIN_DIR;
-	run_result r = run(prog("vek-nm"), {"vek-nm", "x.o"},
-	                   {{"PATH", empty_path + ":" + bin}});
-	EXPECT_EQ(r.out, lines({seen_tool(root, "nm"), "--plugin",
-	                        seen_plugin(root), "x.o"}));
+	// An empty program name stands for our own name.
+	for (const char *self : {"vek-nm", ""}) {
+		SCOPED_TRACE(self);
+		run_result r = run(prog("vek-nm"), {self, "x.o"},
+		                   {{"PATH", empty_path + ":" + bin}});
+		EXPECT_EQ(r.out, lines({seen_tool(root, "nm"), "--plugin",
+		                        seen_plugin(root), "x.o"}));
+	}
+	run_result r = run(prog("vek-nm"), {""});
+	EXPECT_EQ(r.err, "vek-nm: Cannot find plugin 'libmerx_plugin.so'\n");
 }
 
 TEST_F(WrapperTree, ExecPrefixOverridesTheProgramsOwnPlace)
@@ -306,6 +313,16 @@ TEST_F(WrapperTree, ToolExitStatusIsPassedThrough)
 		EXPECT_EQ(r.exit_code(), atoi(status));
 		EXPECT_EQ(r.err, "");
 	}
+	// A parent that ignores SIGCHLD hands that on; the tool is still
+	// ours to wait for.
+	for (const char *status : {"0", "3"}) {
+		SCOPED_TRACE(std::string("SIGCHLD ignored, ") + status);
+		run_result r = run(prog("vek-nm"), {prog("vek-nm")},
+		                   {{"FAKE_TOOL_EXIT", status}}, "",
+		                   [] { signal(SIGCHLD, SIG_IGN); });
+		EXPECT_EQ(r.exit_code(), atoi(status));
+		EXPECT_EQ(r.err, "");
+	}
 }
 
 TEST_F(WrapperTree, ToolKilledBySignalIsReported)
@@ -346,6 +363,13 @@ TEST_F(WrapperTree, ToolThatCannotStartIsReported)
 	run_result r = run(prog("vek-ar"), {prog("vek-ar"), "t"});
 	EXPECT_EQ(r.err, "Error running " + tool + ": posix_spawnp\n");
 	EXPECT_EQ(r.exit_code(), 1);
+
+	// The trace adds why.
+	r = run(prog("vek-ar"), {prog("vek-ar"), "t"}, {{"VEK_TRACE", "1"}});
+	std::string tail = "Error running " + tool + ": posix_spawnp\n" +
+	                   "  - reason: " + strerror(ENOEXEC) + "\n";
+	ASSERT_GE(r.err.size(), tail.size());
+	EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
 }
 
 // VEK_TRACE shows where the program looked and what it ran.
@@ -369,13 +393,15 @@ TEST_F(WrapperTree, TraceShowsWhereItLookedAndWhatItRan)
 	                    "  - tried: " + plugin_dir + "libmerx_plugin.so\n";
 
 	run_result r =
-	    run(prog("vek-nm"), {prog("vek-nm"), "x.o"}, {{"VEK_TRACE", "1"}});
+	    run(prog("vek-nm"), {prog("vek-nm"), "x.o", "a b", "", "it's"},
+	        {{"VEK_TRACE", "1"}});
 	EXPECT_EQ(r.err, start + "  - found: " + seen_plugin(root) + "\n" +
 	                     "Looking for 'nm'\n" +
 	                     "  - tried: " + seen_tool(root, "nm") + "\n" +
 	                     "  - found: " + seen_tool(root, "nm") + "\n" +
 	                     "Running: " + seen_tool(root, "nm") +
-	                     " --plugin " + seen_plugin(root) + " x.o\n");
+	                     " --plugin " + seen_plugin(root) +
+	                     " x.o 'a b' '' 'it'\\''s'\n");
 	EXPECT_EQ(r.exit_code(), 0);
 
 	unlink(plugin_in(root).c_str());
@@ -417,7 +443,7 @@ class ResponseFile : public WrapperTree {
 	         const std::function<void()> &before_exec = {},
 	         const std::function<void(pid_t)> &while_running = {})
 	{
-		extra["TMPDIR"] = tmp;
+		extra.emplace("TMPDIR", tmp); // unless given
 		std::vector<std::string> argv = {prog(name)};
 		argv.insert(argv.end(), args.begin(), args.end());
 		return run(prog(name), argv, extra, "", before_exec,
@@ -583,11 +609,16 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 		int sig;
 		bool to_group;     // Ctrl-C, a build tool cancelling its jobs
 		bool tool_catches; // and takes its time to clean up
+		bool by_timer;     // an alarm set before we were started
 	} cases[] = {
-	    {SIGINT, true, true},
-	    {SIGTERM, false, false}, // timeout, a CI runner's kill
-	    {SIGHUP, false, false},
-	    {SIGTERM, false, true},
+	    {SIGINT, true, true, false},
+	    {SIGTERM, false, false, false}, // timeout, a CI runner's kill
+	    {SIGHUP, false, false, false},
+	    {SIGTERM, false, true, false},
+	    {SIGALRM, false, false, true},
+	    {SIGUSR1, false, false, false},
+	    {SIGXCPU, false, false, false},
+	    {SIGRTMIN + 1, false, false, false},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(strsignal(c.sig));
@@ -599,12 +630,18 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 		if (c.tool_catches)
 			extra["FAKE_TOOL_CATCH"] = note;
 		pid_t tool = 0;
+		auto set_timer = [&] {
+			if (c.by_timer)
+				alarm(2);
+		};
 		run_result r = run_with(
-		    "vek-ar", {"@" + top + "/args"}, extra, {}, [&](pid_t pid) {
+		    "vek-ar", {"@" + top + "/args"}, extra, set_timer,
+		    [&](pid_t pid) {
 			    for (int i = 0; i < 6000 && !exists(ready); i++)
 				    usleep(10000);
 			    tool = atoi(read_file(ready).c_str());
-			    kill(c.to_group ? -pid : pid, c.sig);
+			    if (!c.by_timer)
+				    kill(c.to_group ? -pid : pid, c.sig);
 		    });
 		EXPECT_TRUE(WIFSIGNALED(r.status) &&
 		            WTERMSIG(r.status) == c.sig)
@@ -661,8 +698,9 @@ TEST_F(ResponseFile, CommandLineTooLongForTheToolGoesThroughAFile)
 	EXPECT_TRUE(tmp_is_empty());
 }
 
-// Temporary files on a file system without room: one line naming what
-// failed, exit status 1, nothing left behind.  Needs a mount namespace.
+// Temporary files on a file system without room, or past a file-size
+// limit: one line naming what failed, exit status 1, nothing left behind.
+// The file systems need a mount namespace.
 TEST_F(ResponseFile, NoRoomForItIsReportedAndLeavesNothing)
 {
 	std::string big;
@@ -670,15 +708,20 @@ TEST_F(ResponseFile, NoRoomForItIsReportedAndLeavesNothing)
 		big += "member-" + std::to_string(big.size()) + ".o ";
 	write_file(top + "/args", big);
 	struct {
-		const char *mount_options;
+		const char *mount_options; // null: no file system of its own
+		rlim_t file_size_limit;
 		std::string err_start;
 	} cases[] = {
-	    {"size=4k", "Cannot write to temporary file " + tmp + "/cc"},
-	    {"size=4k,nr_inodes=1", "Cannot create temporary file in " + tmp +
-	                                "/: " + strerror(ENOSPC) + "\n"},
+	    {"size=4k", RLIM_INFINITY,
+	     "Cannot write to temporary file " + tmp + "/cc"},
+	    {"size=4k,nr_inodes=1", RLIM_INFINITY,
+	     "Cannot create temporary file in " + tmp +
+	         "/: " + strerror(ENOSPC) + "\n"},
+	    {nullptr, 8 * 1024,
+	     "Cannot write to temporary file " + tmp + "/cc"},
 	};
 	for (const auto &c : cases) {
-		SCOPED_TRACE(c.mount_options);
+		SCOPED_TRACE(c.mount_options ? c.mount_options : "ulimit -f");
 		// The program runs in a shell that lists the tiny TMPDIR
 		// afterwards, from inside the namespace the mount lives in.
 		auto env = base_env(empty_path);
@@ -689,6 +732,12 @@ TEST_F(ResponseFile, NoRoomForItIsReportedAndLeavesNothing)
 		     "\"$@\"; s=$?; /bin/ls -A \"$TMPDIR\"; exit $s", "sh",
 		     prog("vek-ar"), "@" + top + "/args"},
 		    env, top, [&] {
+			    struct rlimit fsize = {c.file_size_limit,
+			                           c.file_size_limit};
+			    if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
+				    _exit(78);
+			    if (c.mount_options == nullptr)
+				    return;
 			    if (unshare(CLONE_NEWNS) != 0 ||
 			        mount("none", "/", nullptr, MS_REC | MS_PRIVATE,
 			              nullptr) != 0 ||
@@ -704,6 +753,55 @@ TEST_F(ResponseFile, NoRoomForItIsReportedAndLeavesNothing)
 		EXPECT_EQ(r.out, "");
 		EXPECT_EQ(r.exit_code(), 1);
 	}
+}
+
+// Where TMPDIR is a directory another user may write to (no sticky bit),
+// that user could swap our file's name for a link to a file of ours
+// between its creation and its use.  Such a directory is passed over, and
+// the file is written through the descriptor it was made with.
+TEST_F(ResponseFile, SharedDirectoryGivesNoWayIn)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root to run a second, unprivileged user";
+	std::string shared = top + "/shared", victim = top + "/victim";
+	make_dirs(shared);
+	ASSERT_EQ(chmod(top.c_str(), 0755), 0);
+	ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+	write_file(victim, "precious\n");
+	write_file(top + "/args", "t lib.a");
+	pid_t attacker = fork();
+	ASSERT_GE(attacker, 0);
+	if (attacker == 0) {
+		// As nobody: swap every file of ours that shows up.
+		if (setgid(65534) != 0 || setuid(65534) != 0)
+			_exit(1);
+		for (;;) {
+			DIR *d = opendir(shared.c_str());
+			if (d == nullptr)
+				_exit(2);
+			while (struct dirent *e = readdir(d)) {
+				std::string name = shared + "/" + e->d_name;
+				if (strncmp(e->d_name, "cc", 2) == 0 &&
+				    unlink(name.c_str()) == 0)
+					symlink(victim.c_str(), name.c_str());
+			}
+			closedir(d);
+		}
+	}
+	tmp = "/tmp/"; // where the file must go instead
+	std::string want = through_file("ar", "--plugin\n" + seen_plugin(root) +
+	                                          "\n-t\nlib.a\n");
+	for (int i = 0; i < 200; i++) {
+		run_result r = run_with("vek-ar", {"@" + top + "/args"},
+		                        {{"TMPDIR", shared}});
+		if (masked(r.out, tmp) != want || r.exit_code() != 0) {
+			ADD_FAILURE() << r.out << r.err;
+			break;
+		}
+	}
+	kill(attacker, SIGKILL);
+	waitpid(attacker, nullptr, 0);
+	EXPECT_EQ(read_file(victim), "precious\n");
 }
 
 } // namespace
