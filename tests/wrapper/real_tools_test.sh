@@ -46,6 +46,13 @@ printf '%s\n' "rcs libq.a 'odd \"name\" it'\\''s.o' one.o" >args.rsp
 [ "$("$bin/vek-ar" t libq.a)" = "$(printf 'odd "name" it'"'"'s.o\none.o')" ] ||
 	fail "members from the @file"
 
+# An empty first argument (an unset "$ARFLAGS") is refused by ar at once,
+# as it is without the wrapper; a lone "-" would set ar spinning.
+s=0
+timeout 20 "$bin/vek-ar" "" libx.a one.o 2>empty.err || s=$?
+[ $s -ne 0 ] && [ $s -ne 124 ] || fail "vek-ar \"\" ends with ar's refusal ($s)"
+grep -q . empty.err || fail "vek-ar \"\" prints ar's message"
+
 # A reader that stops early ends nm by SIGPIPE, and the wrapper with it,
 # silently (unless this shell was started with SIGPIPE ignored, which nm
 # would inherit).
