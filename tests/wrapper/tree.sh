@@ -72,3 +72,28 @@ write_parts() {
 		printf '); return 0; }\n'
 	} >"$1/main.c"
 }
+
+# lto_client BUILD TOOL...: after lto_tree, for a real build system.  BUILD
+# DIR AR RANLIB NM configures and builds, in DIR, a library of 30
+# link-time objects ($src, from write_parts) and a program "app" linked
+# against it.  With the platform's tools the link must fail (the control);
+# with the wrappers, under VEK_TRACE, the app must print the sum and the
+# log show each wrapper of TOOL... run the tool with the plug-in.
+lto_client() {
+	src=$top/src
+	mkdir -p "$src"
+	write_parts "$src" 30
+	! $1 "$top/plain" "$(command -v ar)" "$(command -v ranlib)" \
+		"$(command -v nm)" >"$top/plain.log" 2>&1 ||
+		fail "control: the platform's tools gave a linked program"
+	grep -qE 'no index|no archive symbol table|undefined reference' \
+		"$top/plain.log" || { cat "$top/plain.log"; fail "control: not the link"; }
+	VEK_TRACE=1 $1 "$top/vek" "$bin/vek-ar" "$bin/vek-ranlib" "$bin/vek-nm" \
+		>"$top/vek.log" 2>&1 || { cat "$top/vek.log"; fail "build with the wrappers"; }
+	[ "$("$top/vek/app")" = "$expect" ] || fail "app output"
+	shift
+	for t; do
+		grep -q "^Running: [^ ]*/$t --plugin [^ ]*/libmerx_plugin.so" \
+			"$top/vek.log" || { cat "$top/vek.log"; fail "vek-$t not used"; }
+	done
+}
