@@ -29,17 +29,19 @@ lto_namespace() {
 	[ -f "$lto_plugin" ] || skip "no $lto_plugin (llvm-*-linker-tools)"
 	[ -z "${VEK_AUTOLOAD_HIDDEN:-}" ] || return 0
 	ar_lib=$(dirname "$(command -v ar)")/../lib
-	VEK_AUTOLOAD_HIDDEN=$(for d in "$ar_lib" /usr/lib /usr/local/lib; do
+	# Never empty, so that the run inside knows it is inside.
+	VEK_AUTOLOAD_HIDDEN="$(for d in "$ar_lib" /usr/lib /usr/local/lib; do
 		[ -d "$d/bfd-plugins" ] && (cd "$d/bfd-plugins" && pwd -P)
-	done | sort -u | tr '\n' ' ')
+	done | sort -u | tr '\n' ' ') "
 	export VEK_AUTOLOAD_HIDDEN
+	hide='for d in $VEK_AUTOLOAD_HIDDEN; do mount -t tmpfs none "$d" || exit; done'
 	for how in -m -rm; do
-		unshare $how true 2>/dev/null || continue
-		exec unshare $how sh -c 'for d in $VEK_AUTOLOAD_HIDDEN; do
-			mount -t tmpfs none "$d" || { echo "skipped: cannot hide $d"; exit 77; }
-		done; exec sh "$@"' sh "$@"
+		unshare $how sh -c "$hide" 2>/dev/null || continue
+		exec unshare $how sh -c "$hide"' && exec sh "$@"' sh "$@"
 	done
-	skip "no private mount namespace (unshare -m needs root or user namespaces)"
+	VEK_AUTOLOAD_HIDDEN=
+	skip "no private mount namespace to hide the plug-in auto-load folders" \
+		"in (unshare -m needs root, or user namespaces)"
 }
 
 # lto_tree DEST: install_tree DEST with LLVM's plug-in as the toolchain's;
