@@ -1,10 +1,13 @@
 #!/bin/sh
 # What the project's scripts need on a Debian machine, in one place.  Each
 # argument names a use:
-#   demo   cmake, g++, make, binutils, GoogleTest (the default configuration
-#          builds the tests)
-#   bench  demo's, and musl-tools (the static musl build)
-#   test   bench's, and Ninja (a real-client test)
+#   demo   cmake, g++, make, binutils (ar, nm, ranlib, ld.bfd, ld.gold),
+#          GoogleTest (the default configuration builds the tests), and
+#          clang with LLVM's link-time plug-in LLVMgold.so
+#   bench  demo's, musl-tools (the static musl build), and llvm (llvm-ar
+#          and llvm-nm, for comparison)
+#   test   bench's, Ninja, Meson, autoconf, automake and libtool (the
+#          real-client tests)
 #   fuzz   clang with its fuzzer runtime
 # Missing packages are installed when run as root; otherwise the script
 # prints the one apt-get line that installs them and exits 1.
@@ -20,14 +23,22 @@ need_demo() {
 	command -v make >/dev/null || want make
 	command -v readelf >/dev/null || want binutils
 	[ -f /usr/include/gtest/gtest.h ] || want libgtest-dev
+	command -v clang >/dev/null || want clang
+	ls /usr/lib/llvm-*/lib/LLVMgold.so >/dev/null 2>&1 ||
+		want llvm-14-linker-tools
 }
 need_bench() {
 	need_demo
 	command -v musl-gcc >/dev/null || want musl-tools
+	command -v llvm-ar >/dev/null || want llvm
 }
 need_test() {
 	need_bench
 	command -v ninja >/dev/null || want ninja-build
+	command -v meson >/dev/null || want meson
+	command -v autoreconf >/dev/null || want autoconf
+	command -v automake >/dev/null || want automake
+	command -v libtoolize >/dev/null || want libtool
 }
 need_fuzz() {
 	command -v clang++ >/dev/null || want clang

@@ -1,43 +1,32 @@
 #!/bin/sh
-# Build the wrappers, install them into a scratch toolchain tree, move the
-# tree (it is relocatable), and use them on real objects with the
-# platform's ar, nm and ranlib as the target tools.  Shims in the tree's
-# tool directory show the exact command line each wrapper ran.
+# What the wrappers are for.  Objects compiled for link-time optimisation
+# (clang -flto: LLVM bitcode) are opaque to the platform's ar, nm and
+# ranlib unless these load a plug-in that reads them.  Debian's binutils
+# load the plug-ins in their auto-load folder by themselves; a toolchain
+# unpacked elsewhere has no such luck.  So the folder is hidden (a private
+# mount namespace with an empty tmpfs over it; the real folder is never
+# touched), the plain tools are shown failing, and then the wrappers of a
+# moved toolchain tree, whose plug-in is LLVM's LLVMgold.so, succeeding.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh demo
+. tests/wrapper/tree.sh
+# Where no namespace can be made, the wrappers' side is shown alone.
+skip() { echo "== $*: showing the wrappers' side only"; }
+lto_namespace "$0" "$@"
 
 echo "== building (build/, Release)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j 2 --target vek-ar vek-nm vek-ranlib \
-	merx_plugin_fixture >/dev/null
+cmake --build build -j 2 --target vek-ar vek-nm vek-ranlib >/dev/null
 
 work=$(mktemp -d /tmp/vek-demo-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cmake --install build --prefix "$work/installed" >/dev/null
 mv "$work/installed" "$work/toolchain"
 tc=$work/toolchain
-
-# The layout the programs were built for, relative to the tree's root.
 plugin_dir=$(cd "$tc" && find libexec -mindepth 4 -type d | head -n 1)
-tool_dir=$(cd "$tc" && find . -path ./lib -prune -o -path ./libexec -prune \
-	-o -type d -name bin -print | grep -v '^\./bin$' | head -n 1)
-cp build/tests/common/libmerx_plugin.so "$tc/$plugin_dir/"
-for t in ar nm ranlib; do
-	real=$(command -v $t)
-	cat >"$tc/$tool_dir/$t" <<SHIM
-#!/bin/sh
-# Shows what the wrapper ran, then runs the platform's $t.
-printf '   ran: %s' "\$0" >&2
-for a; do printf ' %s' "\$a" >&2; done
-printf '\n' >&2
-for a; do
-	case \$a in @*) [ -f "\${a#@}" ] && sed 's/^/        | /' "\${a#@}" >&2 ;; esac
-done
-exec $real "\$@"
-SHIM
-	chmod +x "$tc/$tool_dir/$t"
-done
+ln -s "$lto_plugin" "$tc/$plugin_dir/libmerx_plugin.so"
+bin=$tc/bin
 
 cd "$work"
 # Response files go here, so that the demo can show none is left behind.
@@ -46,27 +35,47 @@ TMPDIR=$work/tmp
 export TMPDIR
 for n in apple pear plum; do
 	printf 'int %s(void) { return %d; }\n' $n ${#n} >$n.c
-	cc -c $n.c
 done
-bin=$tc/bin
+printf '%s\n' '#include <stdio.h>' 'int apple(void), pear(void), plum(void);' \
+	'int main(void) { printf("%d\n", apple() + pear() + plum()); }' >main.c
+clang -flto -c apple.c pear.c plum.c main.c
+objs='apple.o pear.o plum.o'
+
+shorten() { sed "s|$tc|<toolchain>|g; s|$work/||g"; }
 show() {
 	echo
-	echo "\$ $*" | sed "s|$tc|<toolchain>|g; s|$work/|<work>/|g"
-	"$@" 2>&1 | sed "s|$tc|<toolchain>|g; s|$work/|<work>/|g"
+	echo "\$ $1" | shorten
+	eval "$1" 2>&1 | shorten
 }
 
-echo "== toolchain installed, then moved to $tc"
-echo "   plug-in: <toolchain>/$plugin_dir/libmerx_plugin.so (our fixture)"
-echo "   tools:   <toolchain>/${tool_dir#./}/{ar,nm,ranlib} (shims for $(command -v ar) etc.)"
-show "$bin/vek-ar" rcs libdemo.a apple.o pear.o
-show "$bin/vek-ar" t libdemo.a
-printf 'rs libdemo.a\nplum.o\n' >more.rsp
+echo "== installed, then moved to $tc"
+echo "   plug-in: <toolchain>/$plugin_dir/libmerx_plugin.so -> $lto_plugin"
+echo "== clang -flto -c apple.c pear.c plum.c main.c: LLVM bitcode, not ELF"
+if [ -n "${VEK_AUTOLOAD_HIDDEN:-}" ]; then
+	echo "== hidden here (empty tmpfs, private mount namespace):" $VEK_AUTOLOAD_HIDDEN
+	echo "   the platform's tools load no plug-in by themselves, as where the"
+	echo "   toolchain lives in /opt; the real folder is untouched"
+	echo
+	echo "-- the platform's ar, nm and ranlib, alone"
+	show "nm apple.o"
+	show "ar rcs libplain.a $objs && ranlib libplain.a && echo 'exit status 0'"
+	echo "   (both said nothing, and wrote no symbol index:)"
+	show "clang -flto main.o libplain.a -o fruit"
+	echo
+	echo "-- the wrappers"
+fi
+show "$bin/vek-nm $objs"
+show "VEK_TRACE=1 $bin/vek-ar rcs libfruit.a $objs 2>&1 | grep ^Running"
+show "$bin/vek-nm -s libfruit.a | sed -n '/^Archive index/,/^\$/{/./p}'"
+show "clang -flto -fuse-ld=bfd main.o libfruit.a -o fruit && ./fruit"
+show "clang -flto -fuse-ld=gold main.o libfruit.a -o fruit && ./fruit"
 echo
-echo "more.rsp holds:"
-sed 's/^/   | /' more.rsp
-show "$bin/vek-ar" @more.rsp
-show "$bin/vek-nm" libdemo.a
-show "$bin/vek-ranlib" libdemo.a
-show "$bin/vek-nm" -s libdemo.a
+echo "   the platform's archive, indexed by vek-ranlib:"
+[ -f libplain.a ] || ar rcs libplain.a $objs
+show "$bin/vek-ranlib libplain.a && clang -flto main.o libplain.a -o fruit && ./fruit"
+printf 'rcs libat.a\n%s\n' "$objs" >objects.rsp
+echo
+echo "   objects named in an @file; objects.rsp holds:" $(cat objects.rsp)
+show "$bin/vek-ar @objects.rsp && clang -flto main.o libat.a -o fruit && ./fruit"
 echo
 echo "== done; response files left in \$TMPDIR: $(ls -A tmp | wc -l)"

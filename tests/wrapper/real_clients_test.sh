@@ -22,26 +22,11 @@ bin=$top/tc/$rel_bin
 ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
 export ASAN_OPTIONS
 
-# 40 sources, part_1.c .. part_40.c, each returning its number.
 src=$top/src
 mkdir -p "$src"
 n=40
-objs= sources= calls= expect=0
-i=1
-while [ $i -le $n ]; do
-	printf 'int part_%d(void) { return %d; }\n' $i $i >"$src/part_$i.c"
-	sources="$sources part_$i.c"
-	objs="$objs part_$i.o"
-	calls="$calls + part_$i()"
-	expect=$((expect + i))
-	i=$((i + 1))
-done
-{
-	echo '#include <stdio.h>'
-	i=1
-	while [ $i -le $n ]; do echo "int part_$i(void);"; i=$((i + 1)); done
-	printf 'int main(void) { printf("%%d\\n", 0 %s); return 0; }\n' "$calls"
-} >"$src/main.c"
+write_parts "$src" $n
+objs=$(echo "$sources" | sed 's/\.c/.o/g')
 
 cat >"$src/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.20)

@@ -12,3 +12,90 @@ install_tree() {
 		cmake --install "$build" --prefix "$1" >/dev/null
 	fi
 }
+
+skip() { echo "skipped: $*"; exit 77; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# lto_namespace SCRIPT [ARG...], called as lto_namespace "$0" "$@": for
+# tests of link-time objects with LLVM's plug-in ($lto_plugin).  Debian's
+# binutils load every plug-in in their auto-load folders by themselves, so
+# the plain tools would read these objects anyway: SCRIPT is run again in
+# a private mount namespace (a user namespace too when not root) with an
+# empty tmpfs over each such folder, which the real folders never see.
+# Exits 77 saying why when clang, the plug-in or a namespace is missing.
+lto_namespace() {
+	command -v clang >/dev/null || skip "no clang"
+	lto_plugin=$(cd "$(clang -print-resource-dir)/../.." && pwd)/LLVMgold.so
+	[ -f "$lto_plugin" ] || skip "no $lto_plugin (llvm-*-linker-tools)"
+	[ -z "${VEK_AUTOLOAD_HIDDEN:-}" ] || return 0
+	ar_lib=$(dirname "$(command -v ar)")/../lib
+	# Never empty, so that the run inside knows it is inside.
+	VEK_AUTOLOAD_HIDDEN="$(for d in "$ar_lib" /usr/lib /usr/local/lib; do
+		[ -d "$d/bfd-plugins" ] && (cd "$d/bfd-plugins" && pwd -P)
+	done | sort -u | tr '\n' ' ') "
+	export VEK_AUTOLOAD_HIDDEN
+	hide='for d in $VEK_AUTOLOAD_HIDDEN; do mount -t tmpfs none "$d" || exit; done'
+	for how in -m -rm; do
+		unshare $how sh -c "$hide" 2>/dev/null || continue
+		exec unshare $how sh -c "$hide"' && exec sh "$@"' sh "$@"
+	done
+	VEK_AUTOLOAD_HIDDEN=
+	skip "no private mount namespace to hide the plug-in auto-load folders" \
+		"in (unshare -m needs root, or user namespaces)"
+}
+
+# lto_tree DEST: install_tree DEST with LLVM's plug-in as the toolchain's;
+# sets $bin to its bin directory.
+lto_tree() {
+	install_tree "$1"
+	ln -s "$lto_plugin" "$1/$rel_plugin/libmerx_plugin.so"
+	bin=$1/$rel_bin
+	ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
+	export ASAN_OPTIONS
+}
+
+# write_parts DIR N: DIR/part_1.c .. part_N.c, each returning its number,
+# and DIR/main.c printing their sum; sets $sources and $expect.
+write_parts() {
+	sources= expect=0
+	i=1
+	{
+		echo '#include <stdio.h>'
+		while [ $i -le $2 ]; do
+			printf 'int part_%d(void) { return %d; }\n' $i $i >"$1/part_$i.c"
+			echo "int part_$i(void);"
+			sources="$sources part_$i.c"
+			expect=$((expect + i))
+			i=$((i + 1))
+		done
+		printf 'int main(void) { printf("%%d\\n", 0'
+		i=1
+		while [ $i -le $2 ]; do printf ' + part_%d()' $i; i=$((i + 1)); done
+		printf '); return 0; }\n'
+	} >"$1/main.c"
+}
+
+# lto_client BUILD TOOL...: after lto_tree, for a real build system.  BUILD
+# DIR AR RANLIB NM configures and builds, in DIR, a library of 30
+# link-time objects ($src, from write_parts) and a program "app" linked
+# against it.  With the platform's tools the link must fail (the control);
+# with the wrappers, under VEK_TRACE, the app must print the sum and the
+# log show each wrapper of TOOL... run the tool with the plug-in.
+lto_client() {
+	src=$top/src
+	mkdir -p "$src"
+	write_parts "$src" 30
+	! $1 "$top/plain" "$(command -v ar)" "$(command -v ranlib)" \
+		"$(command -v nm)" >"$top/plain.log" 2>&1 ||
+		fail "control: the platform's tools gave a linked program"
+	grep -qE 'no index|no archive symbol table|undefined reference' \
+		"$top/plain.log" || { cat "$top/plain.log"; fail "control: not the link"; }
+	VEK_TRACE=1 $1 "$top/vek" "$bin/vek-ar" "$bin/vek-ranlib" "$bin/vek-nm" \
+		>"$top/vek.log" 2>&1 || { cat "$top/vek.log"; fail "build with the wrappers"; }
+	[ "$("$top/vek/app")" = "$expect" ] || fail "app output"
+	shift
+	for t; do
+		grep -q "^Running: [^ ]*/$t --plugin [^ ]*/libmerx_plugin.so" \
+			"$top/vek.log" || { cat "$top/vek.log"; fail "vek-$t not used"; }
+	done
+}
