@@ -4,7 +4,8 @@
 #   demo   cmake, g++, make, binutils, GoogleTest (the default configuration
 #          builds the tests)
 #   bench  demo's, and musl-tools (the static musl build)
-#   test   bench's, and Ninja (a real-client test)
+#   test   bench's, Ninja (a real-client test), the aarch64 cross compiler
+#          and qemu-user (the aarch64 run)
 #   fuzz   clang with its fuzzer runtime
 # Missing packages are installed when run as root; otherwise the script
 # prints the one apt-get line that installs them and exits 1.
@@ -28,6 +29,8 @@ need_bench() {
 need_test() {
 	need_bench
 	command -v ninja >/dev/null || want ninja-build
+	command -v aarch64-linux-gnu-g++ >/dev/null || want g++-aarch64-linux-gnu
+	command -v qemu-aarch64-static >/dev/null || want qemu-user-static
 }
 need_fuzz() {
 	command -v clang++ >/dev/null || want clang

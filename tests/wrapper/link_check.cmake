@@ -4,10 +4,11 @@
 # with VEK_TEST_PROGRAM_DIR set, the program of the same name there is
 # checked instead (another build's, say the static musl one), and whether
 # it is static is taken from the program itself.
+set(expect_static "${STATIC}")
 if(DEFINED ENV{VEK_TEST_PROGRAM_DIR})
   get_filename_component(name "${PROGRAM}" NAME)
   set(PROGRAM "$ENV{VEK_TEST_PROGRAM_DIR}/${name}")
-  unset(STATIC)
+  set(expect_static "")
 endif()
 execute_process(COMMAND readelf -W -h -l -d -s "${PROGRAM}"
   OUTPUT_VARIABLE elf RESULT_VARIABLE rc)
@@ -21,8 +22,8 @@ set(is_static OFF)
 if(interp EQUAL -1)
   set(is_static ON)
 endif()
-if(DEFINED STATIC AND NOT is_static STREQUAL STATIC)
-  list(APPEND faults "static is ${is_static}, expected ${STATIC}")
+if(NOT expect_static STREQUAL "" AND NOT is_static STREQUAL expect_static)
+  list(APPEND faults "static is ${is_static}, expected ${expect_static}")
 endif()
 string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]]*\\]" needed "${elf}")
 foreach(entry ${needed})
