@@ -133,13 +133,13 @@ main(int argc, char **argv)
 	for (const auto &f : floors)
 		printf("  spawn floor, %-14s %8.1f us\n", f.name.c_str(),
 		       median(f.overhead) * 1e6);
-	printf("  %-26s %11s", "vek-ar build", "overhead");
+	printf("  %-30s %11s", "vek-ar build", "overhead");
 	for (const auto &f : floors)
 		printf("  / %-12s", f.name.c_str());
 	printf("  %s\n", "3 programs");
 	for (const auto &w : wrappers) {
 		double overhead = median(w.overhead);
-		printf("  %-26s %8.1f us", w.name.c_str(), overhead * 1e6);
+		printf("  %-30s %8.1f us", w.name.c_str(), overhead * 1e6);
 		for (const auto &f : floors)
 			printf("  %14.3f", overhead / median(f.overhead));
 		printf("  %8ld B\n", installed_size(w.program));

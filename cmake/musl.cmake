@@ -4,8 +4,8 @@
 #
 # musl-gcc is gcc with a specs file that swaps glibc's headers, start files
 # and library for musl's.  The C++ sources include only C headers and the
-# programs link no C++ runtime, so g++ with the same specs file compiles
-# them, and the C driver links them.  There is no C++ standard library for
+# programs link no C++ runtime, so g++ with (a copy of) the same specs file
+# compiles them, and gcc with it links them.  There is no C++ standard library for
 # musl here, so nothing that needs one (GoogleTest, the benchmarks) can be
 # built: VEK_LIBC tells the project so.
 find_program(VEK_MUSL_GCC musl-gcc)
@@ -22,7 +22,25 @@ if(NOT EXISTS "${VEK_MUSL_SPECS}")
   message(FATAL_ERROR "musl-gcc.specs not found; set VEK_MUSL_SPECS")
 endif()
 
-set(CMAKE_C_COMPILER "${VEK_MUSL_GCC}")
+# musl's specs file knows no -static-pie: it starts such a program with
+# the dynamic start file and asks for the loader.  A copy in the build
+# directory starts it with the self-relocating rcrt1.o and links it static
+# without a loader; all else stays as musl-gcc has it.  gcc itself then
+# drives both languages (musl-gcc would put its own specs file last).
+file(READ "${VEK_MUSL_SPECS}" vek_specs)
+string(REGEX REPLACE "%{!shared: ([^ }]*)Scrt1\\.o}"
+  "%{static-pie:\\1rcrt1.o} %{!static-pie:%{!shared:\\1Scrt1.o}}"
+  vek_specs "${vek_specs}")
+string(REGEX REPLACE "(-dynamic-linker [^ \n]*)" "%{!static-pie:\\1}"
+  vek_specs "${vek_specs}")
+string(REPLACE "%{static:-static}"
+  "%{static:-static} %{static-pie:-static -pie --no-dynamic-linker -z text}"
+  vek_specs "${vek_specs}")
+set(vek_derived_specs "${CMAKE_BINARY_DIR}/musl-gcc.specs")
+file(CONFIGURE OUTPUT "${vek_derived_specs}" CONTENT "${vek_specs}" @ONLY)
+
+set(CMAKE_C_COMPILER gcc)
 set(CMAKE_CXX_COMPILER g++)
-set(CMAKE_CXX_FLAGS_INIT "-specs=${VEK_MUSL_SPECS}")
+set(CMAKE_C_FLAGS_INIT "-specs=${vek_derived_specs}")
+set(CMAKE_CXX_FLAGS_INIT "-specs=${vek_derived_specs}")
 set(VEK_LIBC musl)

@@ -57,11 +57,13 @@ struct pex_ops {
 	                      int binary, int append);
 	/*
 	 * Start EXECUTABLE with IN_FD, OUT_FD and ERR_FD as its standard
-	 * streams and CHILD_CLOSE_FD (unless -1) closed.  On success the
-	 * parent's copies of the three (those that are not 0, 1, 2) are closed
-	 * and the process id comes back.  On -1, *ERRMSG and *ERR say why and
-	 * the three are left open for the caller, except after the text
-	 * "close": then the child was started and all three are closed.
+	 * streams and CHILD_CLOSE_FD (unless -1) closed.  Once the child has
+	 * started, the parent's copies of the three (those that are not 0, 1,
+	 * 2) are closed and the process id comes back; *ERRMSG is left alone,
+	 * unless a close failed: then it is "close" with errno in *ERR, the
+	 * stage has failed, and the child is still the caller's to wait for.
+	 * On -1 no child was started, *ERRMSG and *ERR say why, and the three
+	 * are left open for the caller.
 	 */
 	pid_t (*spawn_child)(struct pex_pipeline *pipeline, int flags,
 	                     const char *executable, char *const *argv,

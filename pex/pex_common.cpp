@@ -330,17 +330,6 @@ record_child(struct pex_pipeline *pipeline, pid_t pid)
 	pipeline->child_count = count;
 }
 
-/*
- * A backend reports "close" when the child started but the parent could not
- * close its copies of the child's descriptors; it has then released all of
- * them, and closing them here would close numbers that are no longer ours.
- */
-static bool
-backend_released_fds(const char *errmsg)
-{
-	return strcmp(errmsg, "close") == 0;
-}
-
 const char *
 pex_add_stage_env(struct pex_pipeline *pipeline, int flags,
                   const char *executable, char *const *argv, char *const *env,
@@ -368,16 +357,21 @@ pex_add_stage_env(struct pex_pipeline *pipeline, int flags,
 	int child_close_fd = (pipeline->pipeline_flags & PEX_PIPES)
 	                         ? pipeline->pending_input_fd
 	                         : -1;
+	errmsg = nullptr;
 	pid_t pid = pipeline->backend->spawn_child(
 	    pipeline, flags, executable, argv, env, in_fd, out_fd, err_fd,
 	    child_close_fd, &errmsg, err);
 	if (pid < 0) {
-		if (!backend_released_fds(errmsg))
-			release_stage_fds(pipeline, in_fd, out_fd, err_fd);
+		release_stage_fds(pipeline, in_fd, out_fd, err_fd);
 		return errmsg;
 	}
+	/*
+	 * A started child is recorded even when the stage failed after all
+	 * (the parent's copies of its descriptors would not close; the backend
+	 * has let go of them): collecting and destroying wait for it.
+	 */
 	record_child(pipeline, pid);
-	return nullptr;
+	return errmsg;
 }
 
 const char *

@@ -139,7 +139,9 @@ add_file_actions(posix_spawn_file_actions_t *actions, int flags, int in_fd,
 /*
  * The child owns its descriptors now; close the parent's copies.  A failed
  * close does not stop the others: the caller will not close them for us,
- * and a descriptor whose close failed is not ours to close again.
+ * and a descriptor whose close failed is not ours to close again.  The
+ * child runs either way, so its pid comes back either way: the caller
+ * must still wait for it.
  */
 static pid_t
 close_parent_copies(pid_t pid, int in_fd, int out_fd, int err_fd,
@@ -154,11 +156,11 @@ close_parent_copies(pid_t pid, int in_fd, int out_fd, int err_fd,
 		    first_errno == 0)
 			first_errno = errno;
 	}
-	if (first_errno == 0)
-		return pid;
-	*errmsg = "close";
-	*err = first_errno;
-	return -1;
+	if (first_errno != 0) {
+		*errmsg = "close";
+		*err = first_errno;
+	}
+	return pid;
 }
 
 static pid_t

@@ -7,7 +7,8 @@
 #   bench  demo's, musl-tools (the static musl build), and llvm (llvm-ar
 #          and llvm-nm, for comparison)
 #   test   bench's, Ninja, Meson, autoconf, automake and libtool (the
-#          real-client tests)
+#          real-client tests), the aarch64 cross compiler and qemu-user
+#          (the aarch64 run)
 #   fuzz   clang with its fuzzer runtime
 # Missing packages are installed when run as root; otherwise the script
 # prints the one apt-get line that installs them and exits 1.
@@ -39,6 +40,8 @@ need_test() {
 	command -v autoreconf >/dev/null || want autoconf
 	command -v automake >/dev/null || want automake
 	command -v libtoolize >/dev/null || want libtool
+	command -v aarch64-linux-gnu-g++ >/dev/null || want g++-aarch64-linux-gnu
+	command -v qemu-aarch64-static >/dev/null || want qemu-user-static
 }
 need_fuzz() {
 	command -v clang++ >/dev/null || want clang
