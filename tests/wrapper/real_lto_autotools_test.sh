@@ -14,7 +14,7 @@ top=$(mktemp -d /tmp/vek-lto-autotools-XXXXXX)
 trap 'rm -rf "$top"' EXIT
 lto_tree "$top/tc"
 
-autotools_build() {
+autotools_build() (
 	[ -x "$src/configure" ] || {
 		cat >"$src/configure.ac" <<'AC'
 AC_INIT([lto], [1])
@@ -31,6 +31,6 @@ AC
 	} && mkdir "$1" && cd "$1" &&
 		"$src/configure" CC="clang -flto" AR="$2" RANLIB="$3" NM="$4" &&
 		cat config.log && make
-}
+)
 lto_client autotools_build ar ranlib nm
 echo "lto autotools: ok"
