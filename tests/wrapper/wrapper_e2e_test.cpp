@@ -622,6 +622,10 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(strsignal(c.sig));
+		// User-mode emulators keep the low real-time signals for
+		// themselves and renumber the rest.
+		if (c.sig >= SIGRTMIN && getenv("VEK_TEST_EMULATED") != nullptr)
+			continue;
 		std::string ready = top + "/ready", note = top + "/caught";
 		unlink(ready.c_str());
 		unlink(note.c_str());
