@@ -100,8 +100,8 @@ analyse() {
 	# The compile commands are GCC's; clang 14 takes
 	# -ftrivial-auto-var-init=zero only behind an opt-in flag.
 	printf '%s\n' "${product[@]}" | xargs -P "$jobs" -n 1 clang-tidy -p build \
-		--quiet --extra-arg=-ftrivial-auto-var-init=uninitialized ||
-		status=1
+		--quiet --extra-arg=-ftrivial-auto-var-init=uninitialized \
+		2> >(grep -v ' generated\.$' >&2) || status=1
 	echo "== analysers: cppcheck"
 	# The programs' one configuration.  GNU attributes are hidden from
 	# it: after one, cppcheck 2.10 forgets a [[noreturn]].
