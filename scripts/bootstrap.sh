@@ -8,7 +8,7 @@
 #          and llvm-nm, for comparison)
 #   test   bench's, Ninja, Meson, autoconf, automake and libtool (the
 #          real-client tests), the aarch64 cross compiler and qemu-user
-#          (the aarch64 run)
+#          (the aarch64 run), clang-tidy and cppcheck (the analysers)
 #   fuzz   clang with its fuzzer runtime
 # Missing packages are installed when run as root; otherwise the script
 # prints the one apt-get line that installs them and exits 1.
@@ -42,6 +42,8 @@ need_test() {
 	command -v libtoolize >/dev/null || want libtool
 	command -v aarch64-linux-gnu-g++ >/dev/null || want g++-aarch64-linux-gnu
 	command -v qemu-aarch64-static >/dev/null || want qemu-user-static
+	command -v clang-tidy >/dev/null || want clang-tidy
+	command -v cppcheck >/dev/null || want cppcheck
 }
 need_fuzz() {
 	command -v clang++ >/dev/null || want clang

@@ -136,11 +136,13 @@ path_list_walk(const char *list, char *buffer,
 	}
 }
 
-/* Put the name in CONTEXT after the directory; take the first that runs. */
+/* Put the name in CONTEXT after the directory; take the first that runs.
+ * The candidate has room for the longest directory and the name. */
 static bool
 runnable_in(char *candidate, size_t length, void *context)
 {
-	strcpy(candidate + length, static_cast<const char *>(context));
+	const char *name = static_cast<const char *>(context);
+	memcpy(candidate + length, name, strlen(name) + 1);
 	return runnable_file(candidate);
 }
 
