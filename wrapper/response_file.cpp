@@ -36,7 +36,7 @@ response_file_create(void)
 	return response_path;
 }
 
-static const size_t response_buffer_size = 64 * 1024;
+static const size_t response_buffer_size = size_t{64} * 1024;
 
 /* A half-written file helps nobody and takes the space the next run
  * needs: the fatal exit removes it, but the message names it.  WHAT is
