@@ -786,8 +786,9 @@ TEST_F(ResponseFile, SharedDirectoryGivesNoWayIn)
 			while (struct dirent *e = readdir(d)) {
 				std::string name = shared + "/" + e->d_name;
 				if (strncmp(e->d_name, "cc", 2) == 0 &&
-				    unlink(name.c_str()) == 0)
-					symlink(victim.c_str(), name.c_str());
+				    unlink(name.c_str()) == 0 &&
+				    symlink(victim.c_str(), name.c_str()) != 0)
+					_exit(3);
 			}
 			closedir(d);
 		}
