@@ -112,6 +112,13 @@ acceptable(const char *path, int mode)
 char *
 find_in_prefixes(const struct prefix_list *list, const char *name, int mode)
 {
+	return find_in_prefixes_tried(list, name, mode, nullptr);
+}
+
+char *
+find_in_prefixes_tried(const struct prefix_list *list, const char *name,
+                       int mode, void (*tried)(const char *candidate))
+{
 	if (lookup_trace)
 		fprintf(stderr, "Looking for '%s'\n", name);
 
@@ -121,6 +128,8 @@ find_in_prefixes(const struct prefix_list *list, const char *name, int mode)
 
 	if (name[0] == '/') {
 		/* The caller named the file: trust access() alone. */
+		if (tried != nullptr)
+			tried(name);
 		if (access(name, mode) == 0) {
 			memcpy(buffer, name, name_len + 1);
 			if (lookup_trace)
@@ -136,6 +145,8 @@ find_in_prefixes(const struct prefix_list *list, const char *name, int mode)
 			size_t len = strlen(e->prefix_text);
 			memcpy(buffer, e->prefix_text, len);
 			memcpy(buffer + len, name, name_len + 1);
+			if (tried != nullptr)
+				tried(buffer);
 			if (acceptable(buffer, mode))
 				return buffer;
 		}

@@ -40,7 +40,16 @@ void prefixes_from_env(const char *name, struct prefix_list *list);
 char *find_in_prefixes(const struct prefix_list *list, const char *name,
                        int mode);
 
-/* Turn the lookup trace on standard error on or off (off at start). */
+/*
+ * find_in_prefixes, with TRIED (unless null) given each candidate in turn
+ * before it is tested: the absolute NAME alone, or the prefixes with NAME
+ * up to the one that wins.  The candidate is only lent for the call.
+ */
+char *find_in_prefixes_tried(const struct prefix_list *list, const char *name,
+                             int mode, void (*tried)(const char *candidate));
+
+/* Turn the lookup trace on standard error on or off (off at start).  The
+ * programs keep it off and word their own trace through TRIED above. */
 void set_lookup_trace(bool on);
 
 #endif

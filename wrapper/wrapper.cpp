@@ -100,7 +100,8 @@ child_argv(char *tool, char *plugin, int argc, char **argv)
 
 /*
  * VEK_TRACE set to anything but "" shows on standard error where we looked
- * and what we ran, for the user whose build cannot find the plug-in.
+ * and what we ran, for the user whose build cannot find the plug-in.  Every
+ * line of it is printed here; the lookups' own trace stays off.
  */
 static bool tracing = false;
 
@@ -112,8 +113,6 @@ trace_location(void)
 	        "  - library prefix: %s\n"
 	        "  - libexec prefix: %s\n",
 	        locating_name, relocated_lib_prefix, relocated_libexec_prefix);
-	/* From here on the lookups say what they look for. */
-	set_lookup_trace(true);
 }
 
 /* The search lists, and the trace switch that shows them at work. */
@@ -127,28 +126,27 @@ set_up_search(const char *self)
 		trace_location();
 }
 
-/* find_in_prefixes, showing each candidate tried when tracing. */
+static void
+trace_tried(const char *candidate)
+{
+	fprintf(stderr, "  - tried: %s\n", candidate);
+}
+
+/* find_in_prefixes, showing each candidate it tries when tracing. */
 static char *
 lookup(const struct prefix_list *list, const char *name, int mode)
 {
-	char *found = find_in_prefixes(list, name, mode);
 	if (!tracing)
-		return found;
-	size_t name_len = strlen(name);
-	for (const struct prefix_entry *e = list->entries; e != nullptr;
-	     e = e->next_entry) {
-		fprintf(stderr, "  - tried: %s%s\n", e->prefix_text, name);
-		size_t len = strlen(e->prefix_text);
-		/* The first match wins: nothing after it was tried. */
-		if (found != nullptr &&
-		    strncmp(found, e->prefix_text, len) == 0 &&
-		    strlen(found) == len + name_len)
-			break;
-	}
+		return find_in_prefixes(list, name, mode);
+	fprintf(stderr, "Looking for '%s'\n", name);
+	char *found = find_in_prefixes_tried(list, name, mode, trace_tried);
 	if (found != nullptr)
 		fprintf(stderr, "  - found: %s\n", found);
+	else if (list->entries == nullptr)
+		fputs("  - failed: no entries in prefix list\n  - not found\n",
+		      stderr);
 	else
-		fprintf(stderr, "  - not found\n");
+		fputs("  - not found\n", stderr);
 	return found;
 }
 

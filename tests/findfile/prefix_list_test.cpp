@@ -390,6 +390,42 @@ TEST_F(FindInPrefixesTest, AbsoluteNameIsCheckedAloneOnAccess)
 		expect_lookup(c);
 }
 
+std::vector<std::string> tried_candidates;
+
+void
+record_tried(const char *candidate)
+{
+	tried_candidates.push_back(candidate);
+}
+
+TEST_F(FindInPrefixesTest, TriedSeesEachCandidateUpToTheOneFound)
+{
+	static const struct {
+		const char *prefixes[4];
+		const char *name;
+		const char *want[4];
+	} cases[] = {
+	    {{"@/none/", "@/shadow/", "@/plain/", "@/second/"},
+	     "tool",
+	     {"@/none/tool", "@/shadow/tool", "@/plain/tool", "@/second/tool"}},
+	    {{"@/exec/", "@/second/"}, "tool", {"@/exec/tool"}},
+	    {{"@/exec/"}, "@/plain/tool", {"@/plain/tool"}},
+	    {{}, "tool", {}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		fill(c.prefixes);
+		tried_candidates.clear();
+		free(find_in_prefixes_tried(&list, expand(c.name).c_str(), X_OK,
+		                            record_tried));
+		std::vector<std::string> want;
+		for (const std::string &w : strings(c.want))
+			want.push_back(expand(w.c_str()));
+		EXPECT_EQ(tried_candidates, want);
+		free_list(&list);
+	}
+}
+
 TEST_F(FindInPrefixesTest, TraceLinesOnlyWhenTurnedOn)
 {
 	static const struct {
