@@ -232,59 +232,112 @@ apply_first_arg_rule(int argc, char **argv)
 		argv[1] = join_strings("-", argv[1], nullptr);
 }
 
+/* What became of one run of the tool. */
+struct run_outcome {
+	const char *failed; /* the step that kept it from running, or null */
+	int err;            /* that step's errno, or 0 */
+	int status;         /* the tool's wait status, when it ran */
+};
+
 /*
- * Start the tool and wait for it.  A signal caught while we prepared ends
- * us here, before the tool starts; one caught later reaches the tool.
+ * Start the tool and wait for it.  A signal caught while we prepared keeps
+ * the tool from starting: the run is then an empty one (nothing failed,
+ * status 0), and the ending sees what we caught.  One caught later reaches
+ * the tool.
  */
-static const char *
-run_tool(char *const *argv, const char *response_path, int *status, int *err)
+static struct run_outcome
+run_tool(char *const *argv, const char *response_path)
 {
-	if (interrupt_first() != 0) {
-		response_file_remove();
-		interrupt_die(interrupt_first());
-	}
+	struct run_outcome run = {nullptr, 0, 0};
+	if (interrupt_first() != 0)
+		return run;
 	if (tracing)
 		trace_run(argv, response_path);
-	return pex_run_single(
-	    PEX_FINAL_STAGE | PEX_USE_PATH | PEX_RELAY_SIGNALS, argv[0], argv,
-	    this_personality.program_name, nullptr, nullptr, status, err);
+	run.failed =
+	    pex_run_single(PEX_FINAL_STAGE | PEX_USE_PATH | PEX_RELAY_SIGNALS,
+	                   argv[0], argv, this_personality.program_name,
+	                   nullptr, nullptr, &run.status, &run.err);
+	return run;
 }
+
+/* The line said before we end. */
+enum class ending_note {
+	none,
+	not_run,     /* "Error running" */
+	tool_killed, /* "terminated with signal" */
+};
+
+/* How we end, and what is said first. */
+struct ending {
+	int exit_code = 1;                    /* ours, unless by a signal */
+	int signal = 0;                       /* the signal we end by, or 0 */
+	ending_note note = ending_note::none; /* and for it: */
+	const char *failed = nullptr;         /*   not_run: the failed step, */
+	int err = 0;                          /*   its errno; */
+	int tool_signal = 0;                  /*   tool_killed: the signal, */
+	bool core_dumped = false;             /*   and whether it left a core */
+};
 
 /*
- * The signal the tool died of that needs no word from us: one we caught
- * and passed on ourselves, or a broken pipe, which a reader that stopped
- * reading expects.  0 for any other outcome.
+ * How RUN ends us.  The tool's exit status becomes ours; a tool that could
+ * not be run, or was stopped, gives 1, and one that died of a signal gives
+ * 1 and a line.  No line, though, for a signal we caught and passed on, or
+ * a broken pipe, which a reader that stopped reading expects: we end by
+ * that signal as the tool did.  Having caught anything else, we end by the
+ * first signal caught, so the caller sees the job was stopped.
  */
-static int
-expected_death(const char *failed, int status)
+static struct ending
+decide_ending(const struct run_outcome *run)
 {
-	if (failed != nullptr || !WIFSIGNALED(status))
-		return 0;
-	int sig = WTERMSIG(status);
-	return sig == SIGPIPE || interrupt_caught(sig) ? sig : 0;
+	struct ending end = {.failed = run->failed, .err = run->err};
+	bool passed_on = false; /* the tool died of a signal we relayed */
+	if (run->failed != nullptr) {
+		end.note = ending_note::not_run;
+	} else if (WIFEXITED(run->status)) {
+		end.exit_code = WEXITSTATUS(run->status);
+	} else if (WIFSIGNALED(run->status)) {
+		int sig = WTERMSIG(run->status);
+		passed_on = interrupt_caught(sig);
+		if (passed_on || sig == SIGPIPE) {
+			end.signal = sig;
+		} else {
+			end.note = ending_note::tool_killed;
+			end.tool_signal = sig;
+			end.core_dumped = VEK_WCOREDUMP(run->status);
+		}
+	}
+	if (!passed_on && interrupt_first() != 0)
+		end.signal = interrupt_first();
+	return end;
 }
 
-/* The tool's outcome as our exit code, with the message it needs. */
-static int
-report(const char *tool, const char *failed, int status, int err)
+/* The line END calls for about TOOL, if any. */
+static void
+tell_ending(const struct ending *end, const char *tool)
 {
-	if (failed != nullptr) {
-		fprintf(stderr, "Error running %s: %s\n", tool, failed);
-		if (tracing && err != 0)
-			fprintf(stderr, "  - reason: %s\n", strerror(err));
-		return 1;
-	}
-	if (status == 0)
-		return 0;
-	if (WIFEXITED(status))
-		return WEXITSTATUS(status);
-	if (WIFSIGNALED(status) && expected_death(failed, status) == 0) {
-		int sig = WTERMSIG(status);
+	switch (end->note) {
+	case ending_note::none:
+		break;
+	case ending_note::not_run:
+		fprintf(stderr, "Error running %s: %s\n", tool, end->failed);
+		if (tracing && end->err != 0)
+			fprintf(stderr, "  - reason: %s\n", strerror(end->err));
+		break;
+	case ending_note::tool_killed:
 		fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool,
-		        sig, strsignal(sig),
-		        VEK_WCOREDUMP(status) ? ", core dumped" : "");
+		        end->tool_signal, strsignal(end->tool_signal),
+		        end->core_dumped ? ", core dumped" : "");
+		break;
 	}
-	return 1;
+}
+
+/* Our exit code, unless END is by a signal: then we die of it here. */
+static int
+end_as(const struct ending *end)
+{
+	if (end->signal != 0)
+		interrupt_die(end->signal);
+	return end->exit_code;
 }
 
 /*
@@ -294,33 +347,25 @@ report(const char *tool, const char *failed, int status, int err)
 static int
 run_and_report(char **child, char *response_path)
 {
-	char *response_argv[3];
-	char *const *run_argv = child;
+	struct run_outcome run = {};
+	if (response_path == nullptr) {
+		run = run_tool(child, nullptr);
+		/* The kernel took our command line, but not the tool's with
+		 * the plug-in and tool paths: hand it over in a file. */
+		if (run.failed != nullptr && run.err == E2BIG)
+			response_path = response_file_create();
+	}
 	if (response_path != nullptr) {
+		char *response_argv[3];
 		response_file_write(child, response_argv);
-		run_argv = response_argv;
+		run = run_tool(response_argv, response_path);
 	}
-	int status = 0;
-	int err = 0;
-	const char *failed = run_tool(run_argv, response_path, &status, &err);
-	/* The kernel took our command line but not the tool's, which is
-	 * longer by the plug-in and the tool's path: hand it over in a file. */
-	if (failed != nullptr && err == E2BIG && response_path == nullptr) {
-		response_path = response_file_create();
-		response_file_write(child, response_argv);
-		failed = run_tool(response_argv, response_path, &status, &err);
-	}
-
-	int code = report(child[0], failed, status, err);
+	/* Gone before we look at what we caught, so that a signal during
+	 * the removal still counts. */
 	response_file_remove();
-	/* End as the tool did when it died of what we caught; end by what we
-	 * caught in any case, so the caller sees the job was stopped. */
-	int sig = expected_death(failed, status);
-	if (interrupt_first() != 0 && (sig == 0 || !interrupt_caught(sig)))
-		sig = interrupt_first();
-	if (sig != 0)
-		interrupt_die(sig);
-	return code;
+	struct ending end = decide_ending(&run);
+	tell_ending(&end, child[0]);
+	return end_as(&end);
 }
 
 int
