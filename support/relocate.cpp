@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/argv.h"
 #include "support/char_class.h"
 #include "support/portability.h"
 
@@ -34,6 +33,17 @@ count_separator_runs(const char *path)
 		if (*p == '/' && (p == path || p[-1] != '/'))
 			runs++;
 	return runs;
+}
+
+/* Each component, then the vector; null does nothing. */
+static void
+free_components(char **components)
+{
+	if (components == nullptr)
+		return;
+	for (char **c = components; *c != nullptr; c++)
+		free(*c);
+	free(components);
 }
 
 char **
@@ -59,7 +69,7 @@ split_path_components(const char *path, int *count)
 		char *piece = static_cast<char *>(malloc(len + 1));
 		if (piece == nullptr) {
 			components[found] = nullptr;
-			argv_free(components);
+			free_components(components);
 			return nullptr;
 		}
 		memcpy(piece, start, len);
@@ -210,22 +220,15 @@ shared_count(char *const *bin, int bin_count, char *const *tgt, int tgt_count)
 	return shared;
 }
 
-/* The computation once the program's path is known. */
+/* The computation once the program's real place PROG_PATH is known. */
 static char *
-relocate(const char *prog_path, const char *bin_prefix, const char *prefix,
-         int resolve_links)
+relocate(const char *prog_path, const char *bin_prefix, const char *prefix)
 {
 	char **prog = nullptr, **bin = nullptr, **tgt = nullptr;
 	int prog_count = 0, bin_count = 0, tgt_count = 0, dir_count, shared;
 	char *result = nullptr;
 
-	char *work =
-	    resolve_links ? real_path_dup(prog_path) : strdup(prog_path);
-	if (work == nullptr)
-		return nullptr;
-	prog = split_path_components(work, &prog_count);
-	free(work);
-	if (prog == nullptr)
+	if ((prog = split_path_components(prog_path, &prog_count)) == nullptr)
 		goto out;
 	if ((bin = split_path_components(bin_prefix, &bin_count)) == nullptr)
 		goto out;
@@ -243,9 +246,9 @@ relocate(const char *prog_path, const char *bin_prefix, const char *prefix,
 	result = assemble(prog, dir_count, bin_count - shared, tgt + shared,
 	                  tgt_count - shared);
 out:
-	argv_free(tgt);
-	argv_free(bin);
-	argv_free(prog);
+	free_components(tgt);
+	free_components(bin);
+	free_components(prog);
 	return result;
 }
 
@@ -279,48 +282,53 @@ as_started(const char *progname, char *stack_candidate, char **heap_candidate)
 	           : progname;
 }
 
-char *
-relative_prefix_impl(const char *progname, const char *bin_prefix,
-                     const char *prefix, int resolve_links)
+/* PROGNAME as started, with its links resolved when RESOLVE_LINKS: a heap
+ * string, or null when memory runs out. */
+static char *
+locate(const char *progname, bool resolve_links)
 {
-	if (progname == nullptr || bin_prefix == nullptr || prefix == nullptr)
-		return nullptr;
-
 	char stack_candidate[CANDIDATE_STACK_SIZE];
 	char *heap_candidate = nullptr;
 	const char *started =
 	    as_started(progname, stack_candidate, &heap_candidate);
-	char *result = started != nullptr ? relocate(started, bin_prefix,
-	                                             prefix, resolve_links)
-	                                  : nullptr;
+	char *located = started == nullptr ? nullptr
+	                : resolve_links    ? real_path_dup(started)
+	                                   : strdup(started);
 	free(heap_candidate);
+	return located;
+}
+
+/* Every entry comes here: locate the program, then relocate from there. */
+static char *
+relative_prefix_impl(const char *progname, const char *bin_prefix,
+                     const char *prefix, bool resolve_links)
+{
+	if (progname == nullptr || bin_prefix == nullptr || prefix == nullptr)
+		return nullptr;
+	char *located = locate(progname, resolve_links);
+	char *result = located != nullptr
+	                   ? relocate(located, bin_prefix, prefix)
+	                   : nullptr;
+	free(located);
 	return result;
 }
 
 char *
 program_location(const char *progname)
 {
-	if (progname == nullptr)
-		return nullptr;
-	char stack_candidate[CANDIDATE_STACK_SIZE];
-	char *heap_candidate = nullptr;
-	const char *started =
-	    as_started(progname, stack_candidate, &heap_candidate);
-	char *located = started != nullptr ? real_path_dup(started) : nullptr;
-	free(heap_candidate);
-	return located;
+	return progname != nullptr ? locate(progname, true) : nullptr;
 }
 
 char *
 relative_prefix(const char *progname, const char *bin_prefix,
                 const char *prefix)
 {
-	return relative_prefix_impl(progname, bin_prefix, prefix, 1);
+	return relative_prefix_impl(progname, bin_prefix, prefix, true);
 }
 
 char *
 relative_prefix_no_links(const char *progname, const char *bin_prefix,
                          const char *prefix)
 {
-	return relative_prefix_impl(progname, bin_prefix, prefix, 0);
+	return relative_prefix_impl(progname, bin_prefix, prefix, false);
 }

@@ -11,35 +11,30 @@
 #include <stddef.h>
 
 /*
- * TARGET_PREFIX as reached from the directory the program PROGNAME really
- * sits in, taking the same way up and down that leads from BIN_PREFIX to
- * TARGET_PREFIX: "/opt/tc/bin/vek-ar", "/usr/local/bin/",
- * "/usr/local/lib/x/" give "/opt/tc/bin/../lib/x/".  A PROGNAME without '/'
- * is looked up in $PATH.  Null when the program sits in BIN_PREFIX itself,
- * when the prefixes share no first component, for null or empty arguments
- * and when memory runs out.  Symbolic links on the program's path are
- * resolved.
- */
-char *relative_prefix(const char *progname, const char *bin_prefix,
-                      const char *prefix);
-
-/*
  * Where the program PROGNAME really is: looked up in $PATH when it holds no
  * '/', then with symbolic links resolved (real_path_dup).  A heap string,
- * or null for a null PROGNAME and when memory runs out.  relative_prefix(P, B,
- * T) gives what relative_prefix_no_links(program_location(P), B, T) gives, so a
- * caller that needs several prefixes locates the program once.
+ * or null for a null PROGNAME and when memory runs out.
  */
 char *program_location(const char *progname);
 
-/* relative_prefix taking the program's path as found, links unresolved.
- * The programs do not use it. */
+/*
+ * TARGET_PREFIX as reached from the directory the program PROGNAME sits
+ * in, taking the same way up and down that leads from BIN_PREFIX to
+ * TARGET_PREFIX: "/opt/tc/bin/vek-ar", "/usr/local/bin/",
+ * "/usr/local/lib/x/" give "/opt/tc/bin/../lib/x/".  A PROGNAME without '/'
+ * is looked up in $PATH; its symbolic links are not resolved.  Null when
+ * the program sits in BIN_PREFIX itself, when the prefixes share no first
+ * component, for null or empty arguments and when memory runs out.  A
+ * caller that needs several prefixes passes program_location's answer, so
+ * the links are resolved once.
+ */
 char *relative_prefix_no_links(const char *progname, const char *bin_prefix,
                                const char *prefix);
 
-/* The computation behind both: links are resolved when RESOLVE_LINKS != 0. */
-char *relative_prefix_impl(const char *progname, const char *bin_prefix,
-                           const char *prefix, int resolve_links);
+/* relative_prefix_no_links(program_location(PROGNAME), ...) in one call.
+ * The programs do not use it. */
+char *relative_prefix(const char *progname, const char *bin_prefix,
+                      const char *prefix);
 
 /*
  * PATH cut after each run of '/', the run kept whole ("//a//b" gives "//",

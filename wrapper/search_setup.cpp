@@ -19,17 +19,6 @@ const char *locating_name;
 const char *relocated_lib_prefix;
 const char *relocated_libexec_prefix;
 
-/* PREFIX as found for this run from the program's real place LOCATED, or
- * the build-time one when the program has not moved or the move cannot be
- * worked out. */
-static const char *
-relocated(const char *located, const char *prefix)
-{
-	const char *moved =
-	    relative_prefix_no_links(located, install_bin_prefix, prefix);
-	return moved != nullptr ? moved : prefix;
-}
-
 void
 search_setup(const char *argv0)
 {
@@ -41,12 +30,19 @@ search_setup(const char *argv0)
 		    exec_prefix, this_personality.program_name, nullptr);
 
 	/* Found once for both prefixes: resolving the links of the path
-	 * is most of the work. */
+	 * is most of the work.  Where the program has not moved, or the move
+	 * cannot be worked out, the build-time directories stand. */
 	const char *located = program_location(locating_name);
-	const char *lib_prefix = relocated_lib_prefix =
-	    relocated(located, install_lib_prefix);
-	const char *libexec_prefix = relocated_libexec_prefix =
-	    relocated(located, install_libexec_prefix);
+	const char *lib_prefix = relative_prefix_no_links(
+	    located, install_bin_prefix, install_lib_prefix);
+	const char *libexec_prefix = relative_prefix_no_links(
+	    located, install_bin_prefix, install_libexec_prefix);
+	if (lib_prefix == nullptr)
+		lib_prefix = install_lib_prefix;
+	if (libexec_prefix == nullptr)
+		libexec_prefix = install_libexec_prefix;
+	relocated_lib_prefix = lib_prefix;
+	relocated_libexec_prefix = libexec_prefix;
 
 	/* The ".." steps stay in the string; the lookup resolves them. */
 	char *target_bin_dir =
