@@ -4,9 +4,16 @@
  * a pipe or a temporary file, redirects standard error as asked, and later
  * collects the children's wait statuses and CPU usage.
  *
- * Operations that can fail return null on success or a constant text naming
- * the failed step (never freed), and store the errno value of the failed
- * call, or 0 when no system call failed, through ERR.
+ * Results, throughout the layer:
+ *  - operations that can fail return null on success or a constant text
+ *    naming the failed step (never freed), and store the errno value of the
+ *    failed call, or 0 when no system call failed, through ERR;
+ *  - the status and usage retrievals (and the collection behind them)
+ *    return 1 on success and 0 on failure;
+ *  - the backend's operations return >= 0, or -1 with errno;
+ *  - yes/no arguments and fields are ints, nonzero for yes.
+ * These shapes are fixed by the layer's published interface.  The helpers
+ * inside pex/, whose shape is ours to choose, take and give yes/no as bool.
  */
 #ifndef VEK_PEX_PEX_H
 #define VEK_PEX_PEX_H
@@ -137,7 +144,8 @@ const char *pex_add_stage(struct pex_pipeline *pipeline, int flags,
 /*
  * Wait for every child not yet waited for and copy COUNT raw wait statuses,
  * in the order the children started, into VECTOR; entries past the last
- * child are 0.  Returns 1, or 0 when a wait failed.
+ * child are 0.  Returns 1, or 0 when a wait failed: the published shape,
+ * the opposite of argv_write's.
  */
 int pex_get_status(struct pex_pipeline *pipeline, int count, int *vector);
 

@@ -193,7 +193,7 @@ static const char *
 pass_through_file(struct pex_pipeline *pipeline, int flags, const char *outname)
 {
 	const char *name = pex_temp_name(pipeline, flags, outname);
-	int owned;
+	bool owned;
 
 	if (name == nullptr)
 		return nullptr;
@@ -203,7 +203,7 @@ pass_through_file(struct pex_pipeline *pipeline, int flags, const char *outname)
 		add_cleanup_file(pipeline, name == outname
 		                               ? checked_strdup(name)
 		                               : const_cast<char *>(name));
-		owned = 0;
+		owned = false;
 	}
 	pipeline->pending_input_path = name;
 	pipeline->pending_input_path_owned = owned;
@@ -216,7 +216,7 @@ pass_through_file(struct pex_pipeline *pipeline, int flags, const char *outname)
  */
 static int
 open_final_output(struct pex_pipeline *pipeline, int flags, const char *outname,
-                  int binary, int append)
+                  bool binary, bool append)
 {
 	if ((flags & PEX_OUTNAME_IS_SUFFIX) == 0)
 		return pipeline->backend->open_for_write(pipeline, outname,
@@ -240,8 +240,8 @@ static const char *
 make_output(struct pex_pipeline *pipeline, int flags, const char *outname,
             int in_fd, int *out_fd, int *err)
 {
-	int binary = (flags & PEX_BINARY_OUT) != 0;
-	int append = (flags & PEX_APPEND_OUT) != 0;
+	bool binary = (flags & PEX_BINARY_OUT) != 0;
+	bool append = (flags & PEX_APPEND_OUT) != 0;
 
 	if (flags & PEX_FINAL_STAGE) {
 		pipeline->pending_input_fd = -1;
@@ -287,7 +287,7 @@ make_error(struct pex_pipeline *pipeline, int flags, const char *errname,
 {
 	const char *errmsg = nullptr;
 	bool to_pipe = (flags & PEX_STDERR_TO_PIPE) != 0;
-	int binary = (flags & PEX_BINARY_ERR) != 0;
+	bool binary = (flags & PEX_BINARY_ERR) != 0;
 
 	*err = 0;
 	if (errname != nullptr && to_pipe) {
@@ -390,7 +390,7 @@ pex_collect(struct pex_pipeline *pipeline, int kill_first, const char **errmsg,
 	int first = pipeline->collected_count;
 	int count = pipeline->child_count;
 	bool with_usage = (pipeline->pipeline_flags & PEX_RECORD_USAGE) != 0;
-	int all_waited = 1;
+	bool all_waited = true;
 
 	if (first == count)
 		return 1;
@@ -413,22 +413,22 @@ pex_collect(struct pex_pipeline *pipeline, int kill_first, const char **errmsg,
 		        pipeline, pipeline->child_pids[i],
 		        &pipeline->child_statuses[i], usage, kill_first, errmsg,
 		        err) < 0)
-			all_waited = 0;
+			all_waited = false;
 	}
 	pipeline->collected_count = count;
-	return all_waited;
+	return all_waited ? 1 : 0;
 }
 
-/* Collect any children still running; 1 when nothing failed. */
-static int
+/* Collect any children still running; whether nothing failed. */
+static bool
 collect_pending(struct pex_pipeline *pipeline)
 {
 	const char *errmsg;
 	int err;
 
 	if (pipeline->collected_count >= pipeline->child_count)
-		return 1;
-	return pex_collect(pipeline, 0, &errmsg, &err);
+		return true;
+	return pex_collect(pipeline, 0, &errmsg, &err) != 0;
 }
 
 int

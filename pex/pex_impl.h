@@ -35,7 +35,7 @@ struct pex_pipeline {
 /*
  * Wait for every child not yet waited for, SIGTERM first when KILL_FIRST.
  * Returns 1 when all waits succeeded, else 0 with the last failure in
- * *ERRMSG and *ERR.
+ * *ERRMSG and *ERR: the published shape of pex_get_status.
  */
 int pex_collect(struct pex_pipeline *pipeline, int kill_first,
                 const char **errmsg, int *err);

@@ -71,7 +71,7 @@ pex_open_input_pipe(struct pex_pipeline *pipeline, int binary)
 
 /* The last stage wrote a temporary file: wait for it, then read the file. */
 static FILE *
-open_output_file(struct pex_pipeline *pipeline, int binary)
+open_output_file(struct pex_pipeline *pipeline, bool binary)
 {
 	const char *errmsg;
 	int err;

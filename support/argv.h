@@ -38,7 +38,8 @@ char **argv_split(const char *text);
  * ARGV in response-file form: one argument per line, whitespace, quotes and
  * backslashes escaped with a backslash, an empty argument as "".  Returns 0,
  * or 1 when STREAM is null or a write fails (at once; what was written
- * stays).  STREAM is neither flushed nor closed.
+ * stays): the published shape, kept although the rest of this library
+ * answers yes/no with bool.  STREAM is neither flushed nor closed.
  */
 int argv_write(char *const *argv, FILE *stream);
 

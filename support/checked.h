@@ -11,7 +11,7 @@
 #include "support/portability.h"
 
 /* Called by fatal_exit before it exits, when set; null at start.  The
- * programs set none. */
+ * programs set it to remove their response file. */
 extern void (*fatal_exit_hook)(void);
 
 /* A block of at least SIZE bytes; a size of 0 is served as 1. */

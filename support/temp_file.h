@@ -1,7 +1,8 @@
 /*
  * Temporary files.  The directory is chosen once per process; each file is
- * created empty and closed, and only its name is handed back.  Removing the
- * file and freeing the name are the caller's duty.
+ * created empty, and its name is handed back with its descriptor, or with
+ * the file already closed.  Removing the file and freeing the name are the
+ * caller's duty.
  */
 #ifndef VEK_SUPPORT_TEMP_FILE_H
 #define VEK_SUPPORT_TEMP_FILE_H
@@ -32,7 +33,8 @@ const char *temp_dir_choose(void);
  */
 char *temp_file_make_prefixed(const char *prefix, const char *suffix);
 
-/* temp_file_make_prefixed with the default prefix. */
+/* temp_file_make_prefixed with the default prefix.  The programs make
+ * theirs with temp_file_open. */
 char *temp_file_make(const char *suffix);
 
 /*
