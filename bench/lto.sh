@@ -23,8 +23,7 @@ cmake -S . -B build-musl --toolchain cmake/musl.cmake -DVEK_STATIC=ON \
 	--no-warn-unused-cli >/dev/null
 cmake --build build-musl -j "$jobs" >/dev/null
 
-top=$(mktemp -d /tmp/vek-bench-lto-XXXXXX)
-trap 'rm -rf "$top"' EXIT
+scratch bench-lto
 for b in build build-musl; do
 	cmake --install $b --prefix "$top/$b" >/dev/null
 	plugin_dir=$(cd "$top/$b" && find libexec -mindepth 4 -type d | head -n 1)

@@ -9,8 +9,7 @@ set -eu
 build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4 rel_tool=$5 stand_in=$6
 . "$(dirname "$0")/tree.sh"
 
-top=$(mktemp -d /tmp/vek-chroot-XXXXXX)
-trap 'rm -rf "$top"' EXIT
+scratch chroot
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 root=$top/root

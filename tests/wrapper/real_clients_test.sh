@@ -12,8 +12,7 @@ for tool in ninja make cc; do
 	command -v $tool >/dev/null || { echo "no $tool: skipped"; exit 77; }
 done
 
-top=$(mktemp -d /tmp/vek-clients-XXXXXX)
-trap 'rm -rf "$top"' EXIT
+scratch clients
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 install_tree "$top/tc"

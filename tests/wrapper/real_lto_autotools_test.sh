@@ -10,8 +10,7 @@ for tool in autoreconf automake libtoolize make; do
 	command -v $tool >/dev/null || skip "no $tool"
 done
 lto_namespace "$0" "$@"
-top=$(mktemp -d /tmp/vek-lto-autotools-XXXXXX)
-trap 'rm -rf "$top"' EXIT
+scratch lto-autotools
 lto_tree "$top/tc"
 
 autotools_build() (

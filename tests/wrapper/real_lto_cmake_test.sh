@@ -8,8 +8,7 @@ build=$1 rel_bin=$3 rel_plugin=$4
 . "$(dirname "$0")/tree.sh"
 command -v ninja >/dev/null || skip "no ninja"
 lto_namespace "$0" "$@"
-top=$(mktemp -d /tmp/vek-lto-cmake-XXXXXX)
-trap 'rm -rf "$top"' EXIT
+scratch lto-cmake
 lto_tree "$top/tc"
 
 cmake_build() {

@@ -8,8 +8,7 @@ build=$1 rel_bin=$3 rel_plugin=$4
 . "$(dirname "$0")/tree.sh"
 command -v meson >/dev/null || skip "no meson"
 lto_namespace "$0" "$@"
-top=$(mktemp -d /tmp/vek-lto-meson-XXXXXX)
-trap 'rm -rf "$top"' EXIT
+scratch lto-meson
 lto_tree "$top/tc"
 
 meson_build() {

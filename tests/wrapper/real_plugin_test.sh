@@ -12,8 +12,7 @@ build=$1 rel_bin=$3 rel_plugin=$4 which_case=$6
 . "$(dirname "$0")/tree.sh"
 lto_namespace "$0" "$@"
 
-top=$(mktemp -d /tmp/vek-plugin-XXXXXX)
-trap 'rm -rf "$top"' EXIT
+scratch plugin
 lto_tree "$top/tool chain"
 cd "$top"
 mkdir tmp

@@ -7,8 +7,7 @@ set -eu
 build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4 rel_tool=$5
 . "$(dirname "$0")/tree.sh"
 
-top=$(mktemp -d /tmp/vek-real-XXXXXX)
-trap 'rm -rf "$top"' EXIT
+scratch real
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 install_tree "$top/first"

@@ -14,6 +14,12 @@ install_tree() {
 }
 
 skip() { echo "skipped: $*"; exit 77; }
+
+# scratch TAG: a fresh directory $top under /tmp, removed on exit.
+scratch() {
+	top=$(mktemp -d "/tmp/vek-$1-XXXXXX")
+	trap 'rm -rf "$top"' EXIT
+}
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # lto_namespace SCRIPT [ARG...], called as lto_namespace "$0" "$@": for
