@@ -14,6 +14,7 @@
  */
 #include <dirent.h>
 #include <signal.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,16 +30,19 @@ on_signal(int sig)
 }
 
 /* Written aside and renamed, so a reader never sees half of it. */
-static void
-write_note(const char *path, const char *format, int n)
+__attribute__((format(printf, 2, 3))) static void
+write_note(const char *path, const char *format, ...)
 {
 	char part[4096];
 	FILE *f;
+	va_list ap;
 	snprintf(part, sizeof part, "%s.part", path);
 	f = fopen(part, "w");
 	if (f == NULL)
 		exit(96);
-	fprintf(f, format, n);
+	va_start(ap, format);
+	vfprintf(f, format, ap);
+	va_end(ap);
 	if (fclose(f) != 0 || rename(part, path) != 0)
 		exit(96);
 }
