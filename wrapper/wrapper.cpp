@@ -248,7 +248,7 @@ struct run_outcome {
 static struct run_outcome
 run_tool(char *const *argv, const char *response_path)
 {
-	struct run_outcome run = {nullptr, 0, 0};
+	struct run_outcome run = {};
 	if (interrupt_first() != 0)
 		return run;
 	if (tracing)
@@ -269,13 +269,9 @@ enum class ending_note {
 
 /* How we end, and what is said first. */
 struct ending {
-	int exit_code = 1;                    /* ours, unless by a signal */
-	int signal = 0;                       /* the signal we end by, or 0 */
-	ending_note note = ending_note::none; /* and for it: */
-	const char *failed = nullptr;         /*   not_run: the failed step, */
-	int err = 0;                          /*   its errno; */
-	int tool_signal = 0;                  /*   tool_killed: the signal, */
-	bool core_dumped = false;             /*   and whether it left a core */
+	int exit_code;    /* ours, unless we end by a signal */
+	int signal;       /* the signal we end by, or 0 */
+	ending_note note; /* told from the run's outcome */
 };
 
 /*
@@ -289,7 +285,7 @@ struct ending {
 static struct ending
 decide_ending(const struct run_outcome *run)
 {
-	struct ending end = {.failed = run->failed, .err = run->err};
+	struct ending end = {1, 0, ending_note::none};
 	bool passed_on = false; /* the tool died of a signal we relayed */
 	if (run->failed != nullptr) {
 		end.note = ending_note::not_run;
@@ -298,36 +294,36 @@ decide_ending(const struct run_outcome *run)
 	} else if (WIFSIGNALED(run->status)) {
 		int sig = WTERMSIG(run->status);
 		passed_on = interrupt_caught(sig);
-		if (passed_on || sig == SIGPIPE) {
+		if (passed_on || sig == SIGPIPE)
 			end.signal = sig;
-		} else {
+		else
 			end.note = ending_note::tool_killed;
-			end.tool_signal = sig;
-			end.core_dumped = VEK_WCOREDUMP(run->status);
-		}
 	}
 	if (!passed_on && interrupt_first() != 0)
 		end.signal = interrupt_first();
 	return end;
 }
 
-/* The line END calls for about TOOL, if any. */
+/* The line END calls for about RUN of TOOL, if any. */
 static void
-tell_ending(const struct ending *end, const char *tool)
+tell_ending(const struct ending *end, const char *tool,
+            const struct run_outcome *run)
 {
 	switch (end->note) {
 	case ending_note::none:
 		break;
 	case ending_note::not_run:
-		fprintf(stderr, "Error running %s: %s\n", tool, end->failed);
-		if (tracing && end->err != 0)
-			fprintf(stderr, "  - reason: %s\n", strerror(end->err));
+		fprintf(stderr, "Error running %s: %s\n", tool, run->failed);
+		if (tracing && run->err != 0)
+			fprintf(stderr, "  - reason: %s\n", strerror(run->err));
 		break;
-	case ending_note::tool_killed:
+	case ending_note::tool_killed: {
+		int sig = WTERMSIG(run->status);
 		fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool,
-		        end->tool_signal, strsignal(end->tool_signal),
-		        end->core_dumped ? ", core dumped" : "");
+		        sig, strsignal(sig),
+		        VEK_WCOREDUMP(run->status) ? ", core dumped" : "");
 		break;
+	}
 	}
 }
 
@@ -364,7 +360,7 @@ run_and_report(char **child, char *response_path)
 	 * the removal still counts. */
 	response_file_remove();
 	struct ending end = decide_ending(&run);
-	tell_ending(&end, child[0]);
+	tell_ending(&end, child[0], &run);
 	return end_as(&end);
 }
 
