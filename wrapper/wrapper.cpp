@@ -15,6 +15,7 @@
 
 #include "findfile/prefix_list.h"
 #include "pex/pex.h"
+#include "support/char_class.h"
 #include "support/checked.h"
 #include "support/join.h"
 #include "support/portability.h"
@@ -157,10 +158,9 @@ shell_plain(const char *arg)
 	if (*arg == '\0')
 		return false;
 	for (; *arg != '\0'; arg++)
-		if (strchr(
-		        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-		        "0123456789@%_-+=:,./",
-		        *arg) == nullptr)
+		if ((char_class_table[static_cast<unsigned char>(*arg)] &
+		     (CHAR_LETTER | CHAR_DIGIT)) == 0 &&
+		    strchr("@%_-+=:,./", *arg) == nullptr)
 			return false;
 	return true;
 }
