@@ -2,9 +2,11 @@
 #include "scratch.h"
 
 #include <ftw.h>
+#include <grp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -90,4 +92,15 @@ real_path(const std::string &path)
 	std::string result = resolved != nullptr ? resolved : path;
 	free(resolved);
 	return result;
+}
+
+bool
+drop_root()
+{
+	if (geteuid() != 0)
+		return true;
+	const uid_t nobody = 65534;
+	return setgroups(0, nullptr) == 0 &&
+	       setresgid(nobody, nobody, nobody) == 0 &&
+	       setresuid(nobody, nobody, nobody) == 0;
 }

@@ -28,4 +28,8 @@ std::string expand_root(const std::string &root, const char *text);
 // The canonical form of PATH, or PATH itself when it cannot be resolved.
 std::string real_path(const std::string &path);
 
+// In a child of a root process: go on as nobody, for whom the permission
+// bits count.  True at once when not root.
+bool drop_root();
+
 #endif

@@ -12,7 +12,6 @@
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio.h>
@@ -107,19 +106,6 @@ set_candidates(const char *tmpdir, const char *tmp, const char *temp)
 		else
 			unsetenv(names[i]);
 	}
-}
-
-// In a child of a root process: go on as an ordinary user, for whom the
-// permission bits count.
-bool
-drop_root()
-{
-	if (geteuid() != 0)
-		return true;
-	const uid_t nobody = 65534;
-	return setgroups(0, nullptr) == 0 &&
-	       setresgid(nobody, nobody, nobody) == 0 &&
-	       setresuid(nobody, nobody, nobody) == 0;
 }
 
 // In a child: cover /tmp and /var/tmp, in a mount namespace of its own,

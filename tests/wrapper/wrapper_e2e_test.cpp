@@ -777,7 +777,7 @@ TEST_F(ResponseFile, SharedDirectoryGivesNoWayIn)
 	ASSERT_GE(attacker, 0);
 	if (attacker == 0) {
 		// As nobody: swap every file of ours that shows up.
-		if (setgid(65534) != 0 || setuid(65534) != 0)
+		if (!drop_root())
 			_exit(1);
 		for (;;) {
 			DIR *d = opendir(shared.c_str());
