@@ -1,9 +1,12 @@
 /*
- * Temporary directory choice and unique file creation.
+ * Temporary directory choice and unique file creation.  A response file is
+ * created by name here and opened by name by the tool later: between the
+ * two nobody but us and root may be able to change where that name leads.
  */
 #include "support/temp_file.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,35 +17,154 @@
 #include "support/join.h"
 
 static char *cached_temp_dir = nullptr;
+/* Even the current directory, the last resort, was not safe. */
+static bool temp_dir_refused = false;
 
 static const char default_prefix[] = "cc";
 static const char unique_part[] = "XXXXXX";
 
 /*
- * Whether nobody but us and root can take a file of ours in DIR away from
- * us: a name we created could otherwise be swapped for a link to another
- * file, or for a file of someone else's, between our steps.  Its owner may
- * always do that, so it must be us or root; others who may write must be
- * held back by the sticky bit.
+ * Links followed in one walk before it gives up: as many as the kernel
+ * follows in resolving one path.
  */
+constexpr int LINKS_FOLLOWED_MAX = 40;
+
+/*
+ * Inside a user namespace every uid without a mapping, the host's root
+ * among them, shows up as this one.
+ */
+constexpr uid_t OVERFLOW_UID = 65534;
+
+/* Outside a user namespace the uid map is the whole range, as one line. */
 static bool
-only_ours(const struct stat *dir)
+in_user_namespace(void)
 {
-	uid_t self = geteuid();
-	if (dir->st_uid != self && dir->st_uid != 0)
+	static int answer = -1;
+	if (answer >= 0)
+		return answer != 0;
+	static const char whole_range[] = "0 0 4294967295";
+	char map[64];
+	ssize_t got = -1;
+	int fd = open("/proc/self/uid_map", O_RDONLY | O_CLOEXEC);
+	if (fd >= 0) {
+		got = read(fd, map, sizeof map - 1);
+		close(fd);
+	}
+	/* No map to read: no namespaces, and 65534 is a user like any. */
+	if (got <= 0) {
+		answer = 0;
 		return false;
-	return (dir->st_mode & (S_IWGRP | S_IWOTH)) == 0 ||
-	       (dir->st_mode & S_ISVTX) != 0;
+	}
+	/* The columns are padded with spaces: compare with one space. */
+	size_t used = 0;
+	for (ssize_t i = 0; i < got; i++) {
+		bool space = map[i] == ' ' || map[i] == '\n';
+		if (space && (used == 0 || map[used - 1] == ' '))
+			continue;
+		map[used++] = space ? ' ' : map[i];
+	}
+	while (used > 0 && map[used - 1] == ' ')
+		used--;
+	answer = used != sizeof whole_range - 1 ||
+	         memcmp(map, whole_range, used) != 0;
+	return answer != 0;
 }
 
-/* A candidate must be a directory we may read, write and search, and that
- * nobody else can take our files out of. */
+/* Us, root, or root as a user namespace shows it. */
+static bool
+trusted_owner(uid_t uid)
+{
+	return uid == geteuid() || uid == 0 ||
+	       (uid == OVERFLOW_UID && in_user_namespace());
+}
+
+/*
+ * A directory on the way can be changed by its owner, and by everyone who
+ * may write to it, unless the sticky bit keeps them to their own entries.
+ */
+static bool
+trusted_dir(const struct stat *st)
+{
+	return S_ISDIR(st->st_mode) && trusted_owner(st->st_uid) &&
+	       ((st->st_mode & (S_IWGRP | S_IWOTH)) == 0 ||
+	        (st->st_mode & S_ISVTX) != 0);
+}
+
+static bool trusted_walk(const char *path, int links_left);
+
+/*
+ * The link that ends PATH, LINK_SIZE bytes long, lies in the directory of
+ * the first DIR_LEN bytes of PATH; where it leads must be as safe as the
+ * way to it.
+ */
+static bool
+trusted_target(const char *path, size_t dir_len, off_t link_size,
+               int links_left)
+{
+	if (links_left == 0 || link_size <= 0)
+		return false;
+	size_t size = static_cast<size_t>(link_size);
+	char *target = static_cast<char *>(checked_malloc(dir_len + size + 1));
+	memcpy(target, path, dir_len);
+	ssize_t got = readlink(path, target + dir_len, size + 1);
+	bool trusted = false;
+	/* A link that changed since we looked is no link of ours. */
+	if (got == static_cast<ssize_t>(size)) {
+		target[dir_len + size] = '\0';
+		/* An absolute target starts afresh from the root. */
+		trusted = trusted_walk(target[dir_len] == '/' ? target + dir_len
+		                                              : target,
+		                       links_left - 1);
+	}
+	free(target);
+	return trusted;
+}
+
+/*
+ * Whether nobody but us and root can change where PATH leads: from where
+ * it starts (the root, or the current directory we and the tool share)
+ * every directory it passes through, and every link with the path it
+ * leads to, down to the directory it names.
+ */
+static bool
+trusted_walk(const char *path, int links_left)
+{
+	struct stat st;
+	if (*path == '\0' || lstat(*path == '/' ? "/" : ".", &st) != 0 ||
+	    !trusted_dir(&st))
+		return false;
+	char *walked = checked_strdup(path);
+	bool trusted = true;
+	size_t at = 0;
+	while (trusted) {
+		at += strspn(walked + at, "/");
+		if (walked[at] == '\0')
+			break;
+		size_t end = at + strcspn(walked + at, "/");
+		char held = walked[end];
+		walked[end] = '\0';
+		if (lstat(walked, &st) != 0)
+			trusted = false;
+		else if (S_ISLNK(st.st_mode))
+			trusted =
+			    trusted_owner(st.st_uid) &&
+			    trusted_target(walked, at, st.st_size, links_left);
+		else
+			trusted = trusted_dir(&st);
+		walked[end] = held;
+		at = end;
+	}
+	free(walked);
+	return trusted;
+}
+
+/* A candidate must be a directory we may read, write and search, on a
+ * path nobody else can change. */
 static bool
 usable_dir(const char *dir)
 {
-	struct stat st;
 	return dir != nullptr && access(dir, R_OK | W_OK | X_OK) == 0 &&
-	       stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && only_ours(&st);
+	       trusted_walk(dir, LINKS_FOLLOWED_MAX);
 }
 
 const char *
@@ -54,7 +176,9 @@ temp_dir_pick(const char *tmpdir, const char *tmp, const char *temp)
 	for (const char *dir : candidates)
 		if (usable_dir(dir))
 			return dir;
-	return ".";
+	/* Taken without the access test, so that creating the file there
+	 * reports what is wrong; never without the safety one. */
+	return trusted_walk(".", LINKS_FOLLOWED_MAX) ? "." : nullptr;
 }
 
 const char *
@@ -62,19 +186,34 @@ temp_dir_choose(void)
 {
 	if (cached_temp_dir != nullptr)
 		return cached_temp_dir;
+	const char *dir =
+	    temp_dir_pick(getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"));
+	temp_dir_refused = dir == nullptr;
 	/* The '/' is appended even after one that is there already, so
 	 * names stay a plain concatenation of directory and file name. */
-	cached_temp_dir = join_strings(
-	    temp_dir_pick(getenv("TMPDIR"), getenv("TMP"), getenv("TEMP")), "/",
-	    nullptr);
+	cached_temp_dir =
+	    join_strings(dir != nullptr ? dir : ".", "/", nullptr);
 	return cached_temp_dir;
 }
 
-/* Create DIR PREFIX XXXXXX SUFFIX exclusively; its name and open FD. */
+[[noreturn]] static void
+cannot_create(const char *dir, int err)
+{
+	fatal_error("Cannot create temporary file in %s: %s\n", dir,
+	            strerror(err));
+}
+
+/*
+ * Create DIR PREFIX XXXXXX SUFFIX exclusively, readable and writable by
+ * us alone whatever the umask (a umask that takes our own read away would
+ * keep the tool from reading it); its name and open FD.
+ */
 static char *
 create_file(const char *prefix, const char *suffix, int *fd)
 {
 	const char *dir = temp_dir_choose();
+	if (temp_dir_refused)
+		cannot_create(dir, EPERM);
 	if (prefix == nullptr)
 		prefix = default_prefix;
 	if (suffix == nullptr)
@@ -82,9 +221,13 @@ create_file(const char *prefix, const char *suffix, int *fd)
 
 	char *name = join_strings(dir, prefix, unique_part, suffix, nullptr);
 	*fd = mkstemps(name, static_cast<int>(strlen(suffix)));
-	if (*fd == -1) {
-		fatal_error("Cannot create temporary file in %s: %s\n", dir,
-		            strerror(errno));
+	if (*fd == -1)
+		cannot_create(dir, errno);
+	if (fchmod(*fd, S_IRUSR | S_IWUSR) != 0) {
+		int chmod_errno = errno;
+		close(*fd);
+		unlink(name);
+		cannot_create(dir, chmod_errno);
 	}
 	return name;
 }

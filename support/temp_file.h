@@ -9,27 +9,33 @@
 
 /*
  * The first usable directory of TMPDIR, TMP and TEMP (null ones are
- * skipped), "/tmp/", "/var/tmp" and "/tmp", as given; "." when none is.
- * Usable means we may read, write and search it, it is owned by us or by
- * root, and nobody else may write to it unless its sticky bit keeps them
- * from removing or renaming what is ours.  Caches nothing.
+ * skipped), "/tmp/", "/var/tmp" and "/tmp", as given.  Usable means we may
+ * read, write and search it, and nobody but us and root can change where
+ * its path leads: from the root, or from the current directory for a
+ * relative one, every directory on the way is owned by us or by root and
+ * writable by nobody else unless it has the sticky bit, and every symbolic
+ * link is owned by us or by root and leads along such a path.  Inside a
+ * user namespace the overflow uid counts as root.  When none is usable,
+ * "." if the current directory passes the same rule (it is not tested for
+ * access), else null.  Caches nothing.
  */
 const char *temp_dir_pick(const char *tmpdir, const char *tmp,
                           const char *temp);
 
 /*
  * The temporary directory: temp_dir_pick of $TMPDIR, $TMP and $TEMP with a
- * '/' always appended.  Chosen at the first call and cached for the life of
- * the process.
+ * '/' always appended, "./" when it gave null.  Chosen at the first call
+ * and cached for the life of the process.
  */
 const char *temp_dir_choose(void);
 
 /*
  * Create a new empty file named DIR PREFIX XXXXXX SUFFIX (prefix "cc" when
- * null, suffix "" when null) and return its name, which the caller frees.
- * Never returns null: a file that cannot be created, or whose descriptor
- * cannot be closed (it is removed then), prints one line and ends the
- * process through fatal_exit(1).
+ * null, suffix "" when null), mode 0600 whatever the umask, and return its
+ * name, which the caller frees.  Never returns null: a file that cannot be
+ * created (also when temp_dir_pick found no safe directory, with the reason
+ * EPERM), or whose descriptor cannot be closed (it is removed then), prints
+ * one line and ends the process through fatal_exit(1).
  */
 char *temp_file_make_prefixed(const char *prefix, const char *suffix);
 
