@@ -18,6 +18,7 @@
 #ifndef VEK_PEX_PEX_H
 #define VEK_PEX_PEX_H
 
+#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <sys/types.h>
@@ -48,7 +49,7 @@ constexpr int PEX_STDERR_TO_PIPE = 0x40;   /* stderr to a pipe we read */
 constexpr int PEX_BINARY_ERR = 0x80;       /* binary error output */
 constexpr int PEX_APPEND_OUT = 0x100;      /* append to the output file */
 constexpr int PEX_APPEND_ERR = 0x200;      /* append to the error file */
-constexpr int PEX_RELAY_SIGNALS = 0x400;   /* pex_relay_signal reaches it */
+constexpr int PEX_RELAY_SIGNALS = 0x400;   /* gets signals, see pex_relay */
 
 /*
  * The process and descriptor work of a pipeline.  Each operation gets the
@@ -104,13 +105,22 @@ struct pex_ops {
 extern const pex_ops posix_pex_ops;
 
 /*
- * Send SIG to the child of the last stage started with PEX_RELAY_SIGNALS,
- * as long as it has not been waited for.  A signal relayed before that
- * child has started is kept (the last one only) and sent to it as soon as
- * it has.  Async-signal-safe: meant for the program's own signal handlers.
- * Only the POSIX backend's children are reached.
+ * How a child started with PEX_RELAY_SIGNALS shares our signals, without a
+ * handler of ours.  The caller keeps SIGNALS and SIGCHLD blocked from
+ * before the child starts until it has been waited for; the child starts
+ * with CHILD_MASK as its signal mask.  While it is waited for, each of
+ * SIGNALS that comes is taken, handed to TAKE and, when TAKE returns
+ * nonzero, sent on to the child.  Only the POSIX backend's children are
+ * reached.
  */
-void pex_relay_signal(int sig);
+struct pex_relay {
+	sigset_t signals;
+	sigset_t child_mask;
+	int (*take)(const siginfo_t *info);
+};
+
+/* The relay for children started from now on (borrowed), or null. */
+void pex_set_relay(const struct pex_relay *relay);
 
 /*
  * A new empty pipeline over OPS; never null.  CALLER_NAME and TEMP_STEM (the

@@ -18,60 +18,17 @@
 extern char **environ;
 
 /*
- * The child that pex_relay_signal reaches, and a signal relayed before it
- * started.  Both are read and written by signal handlers.
+ * The relay, and the child it serves until that child has been waited for.
+ * Signals are taken only in the wait, so once the child is reaped none can
+ * reach a stranger given its pid.
  */
-static volatile sig_atomic_t relay_child = 0;
-static volatile sig_atomic_t relay_pending = 0;
+static const struct pex_relay *relay = nullptr;
+static pid_t relay_child = 0;
 
 void
-pex_relay_signal(int sig)
+pex_set_relay(const struct pex_relay *to_use)
 {
-	pid_t pid = relay_child;
-	if (pid > 0)
-		kill(pid, sig);
-	else
-		relay_pending = sig;
-}
-
-/*
- * Make PID the child signals are relayed to, and send it what came while
- * it was being started.  Handlers stay blocked meanwhile: one running
- * between taking the pending signal and storing the pid would either lose
- * its signal or send it twice.
- */
-static void
-relay_to(pid_t pid)
-{
-	sigset_t all, old;
-
-	sigfillset(&all);
-	sigprocmask(SIG_BLOCK, &all, &old);
-	relay_child = pid;
-	int pending = relay_pending;
-	relay_pending = 0;
-	sigprocmask(SIG_SETMASK, &old, nullptr);
-	if (pending != 0)
-		kill(pid, pending);
-}
-
-/*
- * Wait until the relayed child PID has ended, but leave it unreaped while
- * the relay forgets it: until it is reaped its pid cannot be given to
- * another process, which a late relayed signal would hit.
- */
-static void
-relay_forget(pid_t pid)
-{
-	siginfo_t info;
-
-	if (pid != relay_child)
-		return;
-	while (waitid(P_PID, static_cast<id_t>(pid), &info,
-	              WEXITED | WNOWAIT) != 0 &&
-	       errno == EINTR)
-		;
-	relay_child = 0;
+	relay = to_use;
 }
 
 /* New files are open to everyone, as far as the umask allows. */
@@ -163,6 +120,20 @@ close_parent_copies(pid_t pid, int in_fd, int out_fd, int err_fd,
 	return pid;
 }
 
+/* The signals we keep blocked for the relay are the child's to receive. */
+static int
+unblock_in_child(posix_spawnattr_t *attr, const char **errmsg)
+{
+	int rc = posix_spawnattr_setsigmask(attr, &relay->child_mask);
+	if (rc != 0) {
+		*errmsg = "posix_spawnattr_setsigmask";
+		return rc;
+	}
+	if ((rc = posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGMASK)) != 0)
+		*errmsg = "posix_spawnattr_setflags";
+	return rc;
+}
+
 static pid_t
 spawn_child(struct pex_pipeline *, int flags, const char *executable,
             char *const *argv, char *const *env, int in_fd, int out_fd,
@@ -186,6 +157,9 @@ spawn_child(struct pex_pipeline *, int flags, const char *executable,
 	if ((rc = add_file_actions(&actions, flags, in_fd, out_fd, err_fd,
 	                           child_close_fd, errmsg)) != 0)
 		goto out_actions; /* add_file_actions named the call */
+	if ((flags & PEX_RELAY_SIGNALS) && relay != nullptr &&
+	    (rc = unblock_in_child(&attr, errmsg)) != 0)
+		goto out_actions;
 
 	if (env == nullptr)
 		env = environ;
@@ -207,8 +181,8 @@ out_attr:
 		*err = rc;
 		return -1;
 	}
-	if (flags & PEX_RELAY_SIGNALS)
-		relay_to(pid);
+	if ((flags & PEX_RELAY_SIGNALS) && relay != nullptr)
+		relay_child = pid;
 	return close_parent_copies(pid, in_fd, out_fd, err_fd, errmsg, err);
 }
 
@@ -218,23 +192,54 @@ close_fd(struct pex_pipeline *, int fd)
 	return close(fd);
 }
 
+static pid_t
+reap(pid_t pid, int *status, struct rusage *resources, int options)
+{
+	return resources != nullptr ? wait4(pid, status, options, resources)
+	                            : waitpid(pid, status, options);
+}
+
+/*
+ * Wait for the relay's child, taking the relayed signals as they come and
+ * handing them on.  SIGCHLD is blocked like them, so that its coming after
+ * a look that found the child running still ends the sleep.
+ */
+static pid_t
+reap_relaying(pid_t pid, int *status, struct rusage *resources)
+{
+	sigset_t wanted = relay->signals;
+	sigaddset(&wanted, SIGCHLD);
+	for (;;) {
+		pid_t waited = reap(pid, status, resources, WNOHANG);
+		if (waited != 0)
+			return waited;
+		siginfo_t info;
+		int sig = sigwaitinfo(&wanted, &info);
+		if (sig > 0 && sig != SIGCHLD && relay->take(&info) != 0)
+			kill(pid, sig);
+	}
+}
+
 static int
 wait_child(struct pex_pipeline *, pid_t pid, int *status,
            struct pex_usage *usage, int kill_first, const char **errmsg,
            int *err)
 {
 	struct rusage resources;
+	struct rusage *wanted = usage != nullptr ? &resources : nullptr;
+	bool relaying = pid == relay_child && relay != nullptr;
 	pid_t waited;
 
 	if (kill_first)
 		kill(pid, SIGTERM);
-	relay_forget(pid);
 	/* A signal caught while we sleep here says nothing about the child;
 	 * only a real failure of the wait is reported. */
 	do {
-		waited = usage != nullptr ? wait4(pid, status, 0, &resources)
-		                          : waitpid(pid, status, 0);
+		waited = relaying ? reap_relaying(pid, status, wanted)
+		                  : reap(pid, status, wanted, 0);
 	} while (waited < 0 && errno == EINTR);
+	if (relaying)
+		relay_child = 0;
 	if (waited < 0) {
 		*errmsg = "wait";
 		*err = errno;

@@ -1,28 +1,30 @@
 /*
- * Signals that would end us while the tool runs.  The handler only records
- * the signal and relays it to the tool; the run itself decides, at points
- * where no file of ours is half made, when to clean up and end.
+ * Signals that would end us while the tool runs.  None of them gets a
+ * handler: from before our response file exists until the end they stay
+ * blocked, and are taken at the points that can act on them (before the
+ * tool starts, while it runs, after it ended), where no file of ours is
+ * half made.  The tool starts with the mask we were given.
  */
 #include "wrapper/interrupt.h"
 
-#include <errno.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "pex/pex.h"
 #include "support/portability.h"
 
-static volatile sig_atomic_t first_caught = 0;
+static int first_caught = 0;
 /* One flag per signal: real-time signals lie beyond any word's bits. */
-static volatile sig_atomic_t caught_flags[VEK_NSIG] = {};
+static bool caught_flags[VEK_NSIG] = {};
 
 /*
- * The signals we leave alone: those that cannot be caught; those whose
- * default is to be ignored, stop or continue, which end nobody; and those
- * that report a fault of our own, which must end us at once and where the
- * fault is.  A broken pipe is ours too: it comes from our own write to
- * standard error, and the tool's output is its own affair.
+ * The signals we leave alone: those that cannot be caught, and those whose
+ * default is to be ignored, stop or continue, which end nobody.  A fault of
+ * our own is never taken here: the kernel ends us by it even while it is
+ * blocked.  The same signal sent by another process is taken and passed on
+ * like any other, and so is a broken pipe, ours on standard error included.
  */
 static bool
 passed_on(int sig)
@@ -37,64 +39,87 @@ passed_on(int sig)
 	case SIGTTOU:
 	case SIGURG:
 	case SIGWINCH:
-	case SIGSEGV:
-	case SIGBUS:
-	case SIGFPE:
-	case SIGILL:
-	case SIGTRAP:
-	case SIGSYS:
-	case SIGPIPE:
 		return false;
 	default:
 		return true;
 	}
 }
 
-static void
-on_signal(int sig)
+/*
+ * Record a signal taken; whether the tool gets it too.  Blocked, a signal
+ * ignored since we started (nohup) is queued all the same: it stays
+ * ignored, as the tool, which inherits that, ignores it.
+ */
+static int
+take(const siginfo_t *info)
 {
-	int saved_errno = errno;
+	int sig = info->si_signo;
+	struct sigaction now;
+	if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN)
+		return 0;
 	if (first_caught == 0)
 		first_caught = sig;
-	caught_flags[sig] = 1;
-	pex_relay_signal(sig);
-	errno = saved_errno;
+	caught_flags[sig] = true;
+	return 1;
 }
+
+static struct pex_relay relay = {};
 
 void
 interrupt_catch(void)
 {
 	signal(SIGCHLD, SIG_DFL);
 
-	struct sigaction action = {};
-	action.sa_handler = on_signal;
-	/* The run's reads and writes go on; only the wait cares. */
-	action.sa_flags = SA_RESTART;
-	/* first_caught is tested and set in steps: no handler may cut into
-	 * another. */
-	sigfillset(&action.sa_mask);
+	sigset_t block;
+	sigemptyset(&block);
+	for (int sig = 1; sig < VEK_NSIG; sig++)
+		if (passed_on(sig))
+			sigaddset(&block,
+			          sig); /* refused for the C library's */
+	sigaddset(&block, SIGCHLD);
+	sigprocmask(SIG_BLOCK, &block, &relay.child_mask);
+	/* What our parent kept blocked stays so, and is not ours to take. */
+	relay.signals = block;
+	sigdelset(&relay.signals, SIGCHLD);
+	for (int sig = 1; sig < VEK_NSIG; sig++)
+		if (sigismember(&relay.child_mask, sig) == 1)
+			sigdelset(&relay.signals, sig);
+	relay.take = take;
+	pex_set_relay(&relay);
+}
 
-	/* Numbers the C library keeps for itself are refused; that is fine. */
-	for (int sig = 1; sig < VEK_NSIG; sig++) {
-		struct sigaction old;
-		if (!passed_on(sig) || sigaction(sig, &action, &old) != 0)
-			continue;
-		/* nohup and background jobs ignore some; so must the tool. */
-		if (old.sa_handler == SIG_IGN)
-			sigaction(sig, &old, nullptr);
-	}
+/* Take what came since we last looked. */
+static void
+take_pending(void)
+{
+	const struct timespec no_wait = {0, 0};
+	siginfo_t info;
+	while (sigtimedwait(&relay.signals, &info, &no_wait) > 0)
+		take(&info);
 }
 
 int
 interrupt_first(void)
 {
+	if (relay.take != nullptr)
+		take_pending();
 	return first_caught;
 }
 
 bool
 interrupt_caught(int sig)
 {
-	return sig > 0 && sig < VEK_NSIG && caught_flags[sig] != 0;
+	return sig > 0 && sig < VEK_NSIG && caught_flags[sig];
+}
+
+void
+interrupt_release(int sig)
+{
+	sigset_t only;
+	sigemptyset(&only);
+	sigaddset(&only, sig);
+	if (sigismember(&relay.child_mask, sig) != 1)
+		sigprocmask(SIG_UNBLOCK, &only, nullptr);
 }
 
 void
