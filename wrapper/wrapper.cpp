@@ -102,18 +102,66 @@ child_argv(char *tool, char *plugin, int argc, char **argv)
 /*
  * VEK_TRACE set to anything but "" shows on standard error where we looked
  * and what we ran, for the user whose build cannot find the plug-in.  Every
- * line of it is printed here; the lookups' own trace stays off.
+ * line of it is printed here; the lookups' own trace stays off.  A name or
+ * argument holding a control byte, or a byte above 126, is written as the
+ * shell's $'...', so that no line can pass for another and nothing reaches
+ * the terminal raw.
  */
 static bool tracing = false;
+
+static bool
+printable(const char *text)
+{
+	for (; *text != '\0'; text++)
+		if ((char_class_table[static_cast<unsigned char>(*text)] &
+		     CHAR_PRINT) == 0)
+			return false;
+	return true;
+}
+
+/* TEXT as $'...', which a shell reads back byte for byte. */
+static void
+trace_escaped(const char *text)
+{
+	static const char named_from[] = "\a\b\t\n\v\f\r\x1b\\'";
+	static const char named_as[] = "abtnvfre\\'";
+	fputs("$'", stderr);
+	for (; *text != '\0'; text++) {
+		unsigned char c = static_cast<unsigned char>(*text);
+		const char *named = strchr(named_from, c);
+		if (named != nullptr)
+			fprintf(stderr, "\\%c", named_as[named - named_from]);
+		else if ((char_class_table[c] & CHAR_PRINT) == 0)
+			fprintf(stderr, "\\%03o", c);
+		else
+			fputc(c, stderr);
+	}
+	fputc('\'', stderr);
+}
+
+/* A name as it stands, unless it holds bytes that need escaping. */
+static void
+trace_name(const char *name)
+{
+	if (printable(name))
+		fputs(name, stderr);
+	else
+		trace_escaped(name);
+}
 
 static void
 trace_location(void)
 {
-	fprintf(stderr,
-	        "Install location worked out from '%s'\n"
-	        "  - library prefix: %s\n"
-	        "  - libexec prefix: %s\n",
-	        locating_name, relocated_lib_prefix, relocated_libexec_prefix);
+	fputs("Install location worked out from ", stderr);
+	if (printable(locating_name))
+		fprintf(stderr, "'%s'", locating_name);
+	else
+		trace_escaped(locating_name);
+	fputs("\n  - library prefix: ", stderr);
+	trace_name(relocated_lib_prefix);
+	fputs("\n  - libexec prefix: ", stderr);
+	trace_name(relocated_libexec_prefix);
+	fputc('\n', stderr);
 }
 
 /* The search lists, and the trace switch that shows them at work. */
@@ -128,9 +176,17 @@ set_up_search(const char *self)
 }
 
 static void
+trace_line(const char *head, const char *name)
+{
+	fputs(head, stderr);
+	trace_name(name);
+	fputc('\n', stderr);
+}
+
+static void
 trace_tried(const char *candidate)
 {
-	fprintf(stderr, "  - tried: %s\n", candidate);
+	trace_line("  - tried: ", candidate);
 }
 
 /* find_in_prefixes, showing each candidate it tries when tracing. */
@@ -142,7 +198,7 @@ lookup(const struct prefix_list *list, const char *name, int mode)
 	fprintf(stderr, "Looking for '%s'\n", name);
 	char *found = find_in_prefixes_tried(list, name, mode, trace_tried);
 	if (found != nullptr)
-		fprintf(stderr, "  - found: %s\n", found);
+		trace_line("  - found: ", found);
 	else if (list->entries == nullptr)
 		fputs("  - failed: no entries in prefix list\n  - not found\n",
 		      stderr);
@@ -169,11 +225,16 @@ shell_plain(const char *arg)
 static void
 trace_word(const char *arg)
 {
+	fputc(' ', stderr);
 	if (shell_plain(arg)) {
-		fprintf(stderr, " %s", arg);
+		fputs(arg, stderr);
 		return;
 	}
-	fputs(" '", stderr);
+	if (!printable(arg)) {
+		trace_escaped(arg);
+		return;
+	}
+	fputc('\'', stderr);
 	for (; *arg != '\0'; arg++) {
 		if (*arg == '\'')
 			fputs("'\\''", stderr);
@@ -183,16 +244,28 @@ trace_word(const char *arg)
 	fputc('\'', stderr);
 }
 
-/* The command line the tool is started with, and its response file. */
 static void
-trace_run(char *const *argv, const char *response_path)
+trace_words(const char *head, char *const *argv)
 {
-	if (response_path != nullptr)
-		fprintf(stderr, "Response file: %s\n", response_path);
-	fputs("Running:", stderr);
+	fputs(head, stderr);
 	for (char *const *arg = argv; *arg != nullptr; arg++)
 		trace_word(*arg);
 	fputc('\n', stderr);
+}
+
+/*
+ * The command line the tool is started with.  Through a response file, the
+ * file's name and the arguments the tool will read from it, from CHILD's
+ * second on, come first.
+ */
+static void
+trace_run(char *const *argv, char *const *child, const char *response_path)
+{
+	if (response_path != nullptr) {
+		trace_line("Response file: ", response_path);
+		trace_words("  - holds:", child + 1);
+	}
+	trace_words("Running:", argv);
 }
 
 /*
@@ -240,19 +313,20 @@ struct run_outcome {
 };
 
 /*
- * Start the tool and wait for it.  A signal caught while we prepared keeps
- * the tool from starting: the run is then an empty one (nothing failed,
- * status 0), and the ending sees what we caught.  One caught later reaches
- * the tool.
+ * Start the tool with ARGV (CHILD's arguments, when through a response
+ * file) and wait for it.  A signal taken before it starts, our own broken
+ * pipe under the trace among them, keeps the tool from starting: the run
+ * is then an empty one (nothing failed, status 0), and the ending sees
+ * what we took.  One that comes later reaches the tool.
  */
 static struct run_outcome
-run_tool(char *const *argv, const char *response_path)
+run_tool(char *const *argv, char *const *child, const char *response_path)
 {
 	struct run_outcome run = {};
+	if (tracing)
+		trace_run(argv, child, response_path);
 	if (interrupt_first() != 0)
 		return run;
-	if (tracing)
-		trace_run(argv, response_path);
 	run.failed =
 	    pex_run_single(PEX_FINAL_STAGE | PEX_USE_PATH | PEX_RELAY_SIGNALS,
 	                   argv[0], argv, this_personality.program_name,
@@ -345,7 +419,7 @@ run_and_report(char **child, char *response_path)
 {
 	struct run_outcome run = {};
 	if (response_path == nullptr) {
-		run = run_tool(child, nullptr);
+		run = run_tool(child, child, nullptr);
 		/* The kernel took our command line, but not the tool's with
 		 * the plug-in and tool paths: hand it over in a file. */
 		if (run.failed != nullptr && run.err == E2BIG)
@@ -354,13 +428,18 @@ run_and_report(char **child, char *response_path)
 	if (response_path != nullptr) {
 		char *response_argv[3];
 		response_file_write(child, response_argv);
-		run = run_tool(response_argv, response_path);
+		run = run_tool(response_argv, child, response_path);
 	}
 	/* Gone before we look at what we caught, so that a signal during
 	 * the removal still counts. */
 	response_file_remove();
 	struct ending end = decide_ending(&run);
-	tell_ending(&end, child[0], &run);
+	if (end.note != ending_note::none) {
+		/* A reader gone from standard error ends us, as it always
+		 * did, now that the file is gone. */
+		interrupt_release(SIGPIPE);
+		tell_ending(&end, child[0], &run);
+	}
 	return end_as(&end);
 }
 
