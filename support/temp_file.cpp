@@ -35,13 +35,14 @@ constexpr int LINKS_FOLLOWED_MAX = 40;
  */
 constexpr uid_t OVERFLOW_UID = 65534;
 
-/* Outside a user namespace the uid map is the whole range, as one line. */
+/*
+ * Outside a user namespace the uid map is the whole range, as one line.
+ * Read afresh each time: it is wanted only for a node owned by the
+ * overflow uid, and a process may move into a namespace.
+ */
 static bool
 in_user_namespace(void)
 {
-	static int answer = -1;
-	if (answer >= 0)
-		return answer != 0;
 	static const char whole_range[] = "0 0 4294967295";
 	char map[64];
 	ssize_t got = -1;
@@ -51,10 +52,8 @@ in_user_namespace(void)
 		close(fd);
 	}
 	/* No map to read: no namespaces, and 65534 is a user like any. */
-	if (got <= 0) {
-		answer = 0;
+	if (got <= 0)
 		return false;
-	}
 	/* The columns are padded with spaces: compare with one space. */
 	size_t used = 0;
 	for (ssize_t i = 0; i < got; i++) {
@@ -65,9 +64,8 @@ in_user_namespace(void)
 	}
 	while (used > 0 && map[used - 1] == ' ')
 		used--;
-	answer = used != sizeof whole_range - 1 ||
-	         memcmp(map, whole_range, used) != 0;
-	return answer != 0;
+	return used != sizeof whole_range - 1 ||
+	       memcmp(map, whole_range, used) != 0;
 }
 
 /* Us, root, or root as a user namespace shows it. */

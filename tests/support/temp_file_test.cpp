@@ -18,6 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -163,15 +164,15 @@ check_name(const std::string &name, const std::string &dir,
 	return "";
 }
 
-// Whether NAME is an empty regular file.
+// Whether NAME is an empty regular file only its owner may read and write.
 std::string
 check_file(const std::string &name)
 {
 	struct stat st;
 	if (stat(name.c_str(), &st) != 0)
 		return name + ": " + strerror(errno);
-	if (!S_ISREG(st.st_mode))
-		return name + " is not a regular file";
+	if (!S_ISREG(st.st_mode) || (st.st_mode & 07777) != 0600)
+		return name + " is not a regular file of mode 0600";
 	if (st.st_size != 0)
 		return name + " is not empty";
 	return "";
@@ -196,7 +197,9 @@ lines_of(const std::string &text)
  *   a/ b/ c/ gone/   mode 01777       nowrite/   mode 0555
  *   file             mode 0777        noread/    mode 0333
  *   shared/          mode 0777        nosearch/  mode 0666
- *   group/           mode 0770        theirs/    mode 0777
+ *   group/           mode 0770        theirs/    mode 01777
+ *   shared/mine/     mode 0700        ours -> a, via_shared -> shared/mine
+ *   their_link -> a, owned by nobody when we are root
  */
 class TempFileTest : public testing::Test {
       protected:
@@ -208,18 +211,25 @@ class TempFileTest : public testing::Test {
 			const char *name;
 			mode_t mode;
 		} dirs[] = {
-		    {"a", 01777},       {"b", 01777},      {"c", 01777},
-		    {"gone", 01777},    {"nowrite", 0555}, {"noread", 0333},
-		    {"nosearch", 0666}, {"shared", 0777},  {"group", 0770},
-		    {"theirs", 01777},
+		    {"a", 01777},       {"b", 01777},          {"c", 01777},
+		    {"gone", 01777},    {"nowrite", 0555},     {"noread", 0333},
+		    {"nosearch", 0666}, {"shared", 0777},      {"group", 0770},
+		    {"theirs", 01777},  {"shared/mine", 0700},
 		};
 		for (const auto &d : dirs) {
 			ASSERT_EQ(mkdir(path(d.name).c_str(), 0700), 0);
 			ASSERT_EQ(chmod(path(d.name).c_str(), d.mode), 0);
 		}
+		for (const char *link : {"ours", "their_link"})
+			ASSERT_EQ(symlink("a", path(link).c_str()), 0);
+		ASSERT_EQ(symlink("shared/mine", path("via_shared").c_str()),
+		          0);
 		if (geteuid() == 0) {
 			ASSERT_EQ(chown(path("theirs").c_str(), 65534, 65534),
 			          0);
+			ASSERT_EQ(
+			    lchown(path("their_link").c_str(), 65534, 65534),
+			    0);
 		}
 		// Every permission, so that only its type disqualifies it.
 		int fd = open(path("file").c_str(), O_WRONLY | O_CREAT, 0600);
@@ -315,21 +325,32 @@ TEST_F(TempFileTest, DirectoryIsFirstUsableCandidate)
 	    {"relative directory", "c", "@/b", nullptr, "@", "c"},
 	    {"none set", nullptr, nullptr, nullptr, nullptr, "/tmp/"},
 	    {"none usable", "@/file", "@/none", "", nullptr, "/tmp/"},
-	    // Others could swap our file for another under its name.
+	    // Others could swap our file for another under its name, or
+	    // change where its path leads.
 	    {"world-writable without sticky bit skipped", "@/shared", "@/b",
 	     nullptr, nullptr, "@/b"},
 	    {"group-writable without sticky bit skipped", "@/group", nullptr,
 	     nullptr, nullptr, "/tmp/"},
+	    {"our own inside a world-writable one skipped", "@/shared/mine",
+	     "@/b", nullptr, nullptr, "@/b"},
+	    {"our link to a safe directory taken", "@/ours", nullptr, nullptr,
+	     nullptr, "@/ours"},
+	    {"our link leading through a shared directory skipped",
+	     "@/via_shared", "@/b", nullptr, nullptr, "@/b"},
+	    {"relative, through our link", "ours/../a", nullptr, nullptr, "@",
+	     "ours/../a"},
 	};
 	expect_choices(*this, cases, std::size(cases), false);
-	// Its owner may remove what is ours even with the sticky bit.
-	static const choice_case theirs = {"another user's skipped",
-	                                   "@/theirs",
-	                                   "@/c",
-	                                   nullptr,
-	                                   nullptr,
-	                                   geteuid() == 0 ? "@/c" : "@/theirs"};
-	expect_choices(*this, &theirs, 1, false);
+	// Their owner may remove what is ours even with the sticky bit, or
+	// point their link elsewhere.
+	bool root = geteuid() == 0;
+	const choice_case theirs[] = {
+	    {"another user's directory skipped", "@/theirs", "@/c", nullptr,
+	     nullptr, root ? "@/c" : "@/theirs"},
+	    {"another user's link skipped", "@/their_link", "@/c", nullptr,
+	     nullptr, root ? "@/c" : "@/their_link"},
+	};
+	expect_choices(*this, theirs, std::size(theirs), false);
 }
 
 TEST_F(TempFileTest, DirectoryWithoutFullAccessIsSkipped)
@@ -387,6 +408,8 @@ TEST_F(TempFileTest, FileNameIsDirectoryPrefixSixCharactersSuffix)
 	// also says whether any descriptor was left open.
 	child_outcome o = in_child([&] {
 		set_candidates(dir.c_str(), nullptr, nullptr);
+		// A umask taking even our own read must not reach the file.
+		umask(0777);
 		int free_fd = lowest_free_fd();
 		for (const auto &c : cases) {
 			for (int round = 0; round < 2; round++) {
@@ -456,45 +479,80 @@ TEST_F(TempFileTest, CreationFailureReportsDirectoryAndExits)
 	                     "/: " + strerror(ENOENT) + "\n");
 }
 
-TEST_F(TempFileTest, LastResortIsCurrentDirectory)
+// With /tmp and /var/tmp unusable, the current directory is taken without
+// an access test (creating the file there says what is wrong), but only if
+// nobody else can change it.
+TEST_F(TempFileTest, LastResortIsTheCurrentDirectoryIfSafe)
 {
 	if (!works_in_child(hide_fixed_candidates))
 		GTEST_SKIP() << "cannot make /tmp and /var/tmp unusable";
-	std::string dir = path("a");
-	child_outcome o = in_child([&] {
-		int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-		if (fd < 0 || !hide_fixed_candidates() || fchdir(fd) != 0)
-			_exit(2);
-		set_candidates(path("file").c_str(), nullptr, "");
-		say(std::string(temp_dir_choose()) + "\n");
-		char *name = temp_file_make(".x");
-		say(std::string(name) + "\n");
-		free(name);
-	});
-	ASSERT_EQ(o.how, "exited 0");
-	std::vector<std::string> lines = lines_of(o.err);
-	ASSERT_EQ(lines.size(), 2u) << o.err;
-	EXPECT_EQ(lines[0], "./");
-	EXPECT_EQ(check_name(lines[1], "./", "cc", ".x"), "");
-	EXPECT_EQ(check_file(dir + "/" + lines[1].substr(2)), "");
+	const struct {
+		std::string cwd;
+		std::string reason; /* empty: the file is made */
+	} cases[] = {
+	    {path("a"), ""},
+	    // The empty read-only /tmp.
+	    {"/tmp", strerror(EROFS)},
+	    // World-writable with the sticky bit, but another user's.
+	    {path("theirs"), geteuid() == 0 ? strerror(EPERM) : ""},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.cwd);
+		child_outcome o = in_child([&] {
+			// Our directories lie under the /tmp about to be
+			// hidden; /tmp itself is wanted as hidden.
+			int fd = open(c.cwd.c_str(), O_RDONLY | O_DIRECTORY);
+			if (fd < 0 || !hide_fixed_candidates() ||
+			    (c.cwd == "/tmp" ? chdir("/tmp") : fchdir(fd)) != 0)
+				_exit(2);
+			set_candidates(path("file").c_str(), nullptr, "");
+			say(std::string(temp_dir_choose()) + "\n");
+			char *name = temp_file_make(".x");
+			say(std::string(name) + "\n");
+			free(name);
+		});
+		std::vector<std::string> lines = lines_of(o.err);
+		ASSERT_EQ(lines.size(), 2u) << o.err;
+		EXPECT_EQ(lines[0], "./");
+		if (!c.reason.empty()) {
+			EXPECT_EQ(o.how, "exited 1");
+			EXPECT_EQ(lines[1],
+			          "Cannot create temporary file in ./: " +
+			              c.reason);
+			continue;
+		}
+		EXPECT_EQ(o.how, "exited 0");
+		EXPECT_EQ(check_name(lines[1], "./", "cc", ".x"), "");
+		EXPECT_EQ(check_file(c.cwd + "/" + lines[1].substr(2)), "");
+	}
 }
 
-TEST_F(TempFileTest, LastResortIsTakenEvenWhenNotWritable)
+// In a user namespace the host's root shows up as the overflow uid: /
+// and /tmp are still root's.
+TEST_F(TempFileTest, UserNamespaceCountsTheOverflowUidAsRoot)
 {
-	if (!works_in_child(hide_fixed_candidates))
-		GTEST_SKIP() << "cannot make /tmp and /var/tmp unusable";
 	child_outcome o = in_child([] {
-		// The current directory is the empty read-only /tmp.
-		if (!hide_fixed_candidates() || chdir("/tmp") != 0)
-			_exit(2);
-		set_candidates(nullptr, nullptr, nullptr);
-		say(std::string(temp_dir_choose()) + "\n");
-		temp_file_make(nullptr);
+		// Dropping root leaves /proc/self root's until we say so.
+		if (!drop_root() || prctl(PR_SET_DUMPABLE, 1) != 0 ||
+		    unshare(CLONE_NEWUSER) != 0)
+			_exit(77);
+		std::string map = "0 " + std::to_string(geteuid()) + " 1";
+		int fd = open("/proc/self/uid_map", O_WRONLY);
+		if (fd < 0 || write(fd, map.data(), map.size()) < 0)
+			_exit(77);
+		close(fd);
+		struct stat st;
+		if (stat("/tmp", &st) != 0 || st.st_uid != 65534)
+			_exit(78);
+		const char *dir = temp_dir_pick(nullptr, nullptr, nullptr);
+		say(dir != nullptr ? dir : "(none)");
 	});
-	EXPECT_EQ(o.how, "exited 1");
-	EXPECT_EQ(o.err,
-	          std::string("./\nCannot create temporary file in ./: ") +
-	              strerror(EROFS) + "\n");
+	if (o.how == "exited 77")
+		GTEST_SKIP() << "no user namespace for an unprivileged user";
+	if (o.how == "exited 78")
+		GTEST_SKIP() << "/tmp is not the host root's here";
+	EXPECT_EQ(o.how, "exited 0");
+	EXPECT_EQ(o.err, "/tmp/");
 }
 
 } // namespace

@@ -392,16 +392,19 @@ TEST_F(WrapperTree, TraceShowsWhereItLookedAndWhatItRan)
 	                    "  - tried: " + tool_dir + "libmerx_plugin.so\n" +
 	                    "  - tried: " + plugin_dir + "libmerx_plugin.so\n";
 
-	run_result r =
-	    run(prog("vek-nm"), {prog("vek-nm"), "x.o", "a b", "", "it's"},
-	        {{"VEK_TRACE", "1"}});
+	// Each Running: line is one line, read back by a shell as it was.
+	run_result r = run(prog("vek-nm"),
+	                   {prog("vek-nm"), "x.o", "a b", "", "it's", "a\nb",
+	                    "\x1b[31m", "\xff'\\"},
+	                   {{"VEK_TRACE", "1"}});
 	EXPECT_EQ(r.err, start + "  - found: " + seen_plugin(root) + "\n" +
 	                     "Looking for 'nm'\n" +
 	                     "  - tried: " + seen_tool(root, "nm") + "\n" +
 	                     "  - found: " + seen_tool(root, "nm") + "\n" +
 	                     "Running: " + seen_tool(root, "nm") +
 	                     " --plugin " + seen_plugin(root) +
-	                     " x.o 'a b' '' 'it'\\''s'\n");
+	                     " x.o 'a b' '' 'it'\\''s' $'a\\nb' $'\\e[31m' "
+	                     "$'\\377\\'\\\\'\n");
 	EXPECT_EQ(r.exit_code(), 0);
 
 	unlink(plugin_in(root).c_str());
@@ -459,13 +462,15 @@ class ResponseFile : public WrapperTree {
 		       after;
 	}
 
-	// The response file's name is unique; put the template back.
+	// The response file's name is unique; put the template back
+	// wherever it shows.
 	static std::string masked(std::string out, const std::string &dir)
 	{
-		std::string mark = "@" + dir + "/cc";
-		size_t at = out.find(mark);
-		if (at != std::string::npos &&
-		    at + mark.size() + 6 <= out.size())
+		std::string mark = dir + "/cc";
+		for (size_t at = out.find(mark);
+		     at != std::string::npos &&
+		     at + mark.size() + 6 <= out.size();
+		     at = out.find(mark, at + 1))
 			out.replace(at + mark.size(), 6, "XXXXXX");
 		return out;
 	}
@@ -480,14 +485,24 @@ class ResponseFile : public WrapperTree {
 
 TEST_F(ResponseFile, CarriesTheRebuiltCommandLine)
 {
-	write_file(top + "/args", "rcs lib.a x.o");
+	write_file(top + "/args", "rcs lib.a 'x .o'");
 	run_result r = run_with("vek-ar", {"@" + top + "/args"});
 	EXPECT_EQ(masked(r.out, tmp),
 	          through_file("ar", "--plugin\n" + seen_plugin(root) +
-	                                 "\n-rcs\nlib.a\nx.o\n"));
+	                                 "\n-rcs\nlib.a\nx\\ .o\n"));
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(r.exit_code(), 0);
 	EXPECT_TRUE(tmp_is_empty());
+
+	// The trace shows what the file holds, quoted as on the command line.
+	r = run_with("vek-ar", {"@" + top + "/args"}, {{"VEK_TRACE", "1"}});
+	std::string file = tmp + "/ccXXXXXX";
+	std::string tail = "Response file: " + file + "\n  - holds: --plugin " +
+	                   seen_plugin(root) + " -rcs lib.a 'x .o'\nRunning: " +
+	                   seen_tool(root, "ar") + " @" + file + "\n";
+	std::string err = masked(r.err, tmp);
+	ASSERT_GE(err.size(), tail.size()) << r.err;
+	EXPECT_EQ(err.substr(err.size() - tail.size()), tail);
 }
 
 TEST_F(ResponseFile, ExpandedContentIsEscapedArgumentByArgument)
@@ -562,11 +577,24 @@ TEST_F(ResponseFile, IsRemovedWhateverBecomesOfTheTool)
 		EXPECT_EQ(r.exit_code(), extra.count("FAKE_TOOL_EXIT") ? 3 : 1);
 		EXPECT_TRUE(tmp_is_empty());
 	}
+	// Our own trace into a pipe nobody reads ends us as before the tool
+	// started, the file gone all the same.
+	run_result r =
+	    run_with("vek-ar", {"@" + top + "/args"}, {{"VEK_TRACE", "1"}}, [] {
+		    int fds[2];
+		    if (pipe(fds) != 0)
+			    _exit(120);
+		    close(fds[0]);
+		    dup2(fds[1], STDERR_FILENO);
+	    });
+	EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGPIPE);
+	EXPECT_EQ(r.out, "");
+	EXPECT_TRUE(tmp_is_empty());
 	// A tool that cannot be started.
 	write_file(seen_tool(root, "ar"), "\x7f"
 	                                  "ELF?");
 	chmod(seen_tool(root, "ar").c_str(), 0755);
-	run_result r = run_with("vek-ar", {"@" + top + "/args"});
+	r = run_with("vek-ar", {"@" + top + "/args"});
 	EXPECT_EQ(r.err, "Error running " + seen_tool(root, "ar") +
 	                     ": posix_spawnp\n");
 	EXPECT_TRUE(tmp_is_empty());
@@ -618,6 +646,10 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 	    {SIGALRM, false, false, true},
 	    {SIGUSR1, false, false, false},
 	    {SIGXCPU, false, false, false},
+	    // Faults of ours end us where they happen; sent by another
+	    // process (kill -SEGV, timeout -s BUS) they are passed on.
+	    {SIGSEGV, false, false, false},
+	    {SIGBUS, false, false, false},
 	    {SIGRTMIN + 1, false, false, false},
 	};
 	for (const auto &c : cases) {
@@ -759,54 +791,103 @@ TEST_F(ResponseFile, NoRoomForItIsReportedAndLeavesNothing)
 	}
 }
 
-// Where TMPDIR is a directory another user may write to (no sticky bit),
-// that user could swap our file's name for a link to a file of ours
-// between its creation and its use.  Such a directory is passed over, and
-// the file is written through the descriptor it was made with.
-TEST_F(ResponseFile, SharedDirectoryGivesNoWayIn)
+// Another user who can change where TMPDIR leads could swap our response
+// file for one of theirs between its creation and the tool's reading it,
+// and so choose the tool's arguments.  Each shape of attack goes on, as
+// nobody, while the wrapper runs again and again: the tool reads exactly
+// our arguments, from a file in /tmp, which is gone afterwards.
+TEST_F(ResponseFile, TemporaryPathGivesNoWayIn)
 {
 	if (geteuid() != 0)
 		GTEST_SKIP() << "needs root to run a second, unprivileged user";
-	std::string shared = top + "/shared", victim = top + "/victim";
-	make_dirs(shared);
-	ASSERT_EQ(chmod(top.c_str(), 0755), 0);
-	ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
-	write_file(victim, "precious\n");
+	const std::string shared = top + "/shared", mine = shared + "/mine",
+	                  safe = top + "/safe", theirs = top + "/theirs",
+	                  link = top + "/link";
+	make_dirs(mine);
+	make_dirs(safe);
+	make_dirs(theirs);
+	ASSERT_EQ(chmod(top.c_str(), 0755) | chmod(shared.c_str(), 0777) |
+	              chmod(mine.c_str(), 0700) |
+	              chown(theirs.c_str(), 65534, 65534) |
+	              symlink(safe.c_str(), link.c_str()) |
+	              lchown(link.c_str(), 65534, 65534),
+	          0);
 	write_file(top + "/args", "t lib.a");
-	pid_t attacker = fork();
-	ASSERT_GE(attacker, 0);
-	if (attacker == 0) {
-		// As nobody: swap every file of ours that shows up.
-		if (!drop_root())
-			_exit(1);
-		for (;;) {
-			DIR *d = opendir(shared.c_str());
-			if (d == nullptr)
-				_exit(2);
-			while (struct dirent *e = readdir(d)) {
-				std::string name = shared + "/" + e->d_name;
-				if (strncmp(e->d_name, "cc", 2) == 0 &&
-				    unlink(name.c_str()) == 0 &&
-				    symlink(victim.c_str(), name.c_str()) != 0)
-					_exit(3);
-			}
+
+	// Each file of ours in FROM gets a forged twin in theirs/; the
+	// attacker's own links are made aside and renamed into place.
+	auto forge = [&](const std::string &from) {
+		DIR *d = opendir(from.c_str());
+		while (struct dirent *e = d ? readdir(d) : nullptr) {
+			std::string twin = theirs + "/" + e->d_name;
+			if (strncmp(e->d_name, "cc", 2) == 0 && !exists(twin))
+				write_file(twin, "-x\nforged\n");
+		}
+		if (d)
 			closedir(d);
-		}
-	}
+	};
+	auto point = [&](const std::string &at, const std::string &to) {
+		if (symlink(to.c_str(), (theirs + "/new").c_str()) == 0)
+			rename((theirs + "/new").c_str(), at.c_str());
+	};
+	const struct {
+		const char *shape;
+		std::string tmpdir;
+		std::function<void()> attack;
+	} cases[] = {
+	    {"a shared directory", shared,
+	     [&] {
+		     forge(shared);
+		     DIR *d = opendir(shared.c_str());
+		     while (struct dirent *e = d ? readdir(d) : nullptr)
+			     if (strncmp(e->d_name, "cc", 2) == 0)
+				     point(shared + "/" + e->d_name,
+				           theirs + "/" + e->d_name);
+		     if (d)
+			     closedir(d);
+	     }},
+	    {"their link, flipped", link,
+	     [&] {
+		     forge(safe);
+		     point(link, theirs);
+		     point(link, safe);
+	     }},
+	    {"a writable ancestor", mine,
+	     [&] {
+		     rename(mine.c_str(), (shared + "/aside").c_str());
+		     point(mine, theirs);
+		     forge(theirs);
+		     rename((shared + "/aside").c_str(), mine.c_str());
+	     }},
+	};
 	tmp = "/tmp/"; // where the file must go instead
-	std::string want = through_file("ar", "--plugin\n" + seen_plugin(root) +
-	                                          "\n-t\nlib.a\n");
-	for (int i = 0; i < 200; i++) {
-		run_result r = run_with("vek-ar", {"@" + top + "/args"},
-		                        {{"TMPDIR", shared}});
-		if (masked(r.out, tmp) != want || r.exit_code() != 0) {
-			ADD_FAILURE() << r.out << r.err;
-			break;
+	const std::string want = through_file(
+	    "ar", "--plugin\n" + seen_plugin(root) + "\n-t\nlib.a\n");
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.shape);
+		pid_t attacker = fork();
+		ASSERT_GE(attacker, 0);
+		if (attacker == 0) {
+			if (!drop_root())
+				_exit(1);
+			for (;;)
+				c.attack();
 		}
+		for (int i = 0; i < 20; i++) {
+			run_result r = run_with("vek-ar", {"@" + top + "/args"},
+			                        {{"TMPDIR", c.tmpdir}});
+			size_t at = r.out.find('@');
+			std::string used =
+			    r.out.substr(at + 1, r.out.find('\n', at) - at - 1);
+			if (masked(r.out, tmp) != want || r.exit_code() != 0 ||
+			    exists(used)) {
+				ADD_FAILURE() << r.out << r.err;
+				break;
+			}
+		}
+		kill(attacker, SIGKILL);
+		waitpid(attacker, nullptr, 0);
 	}
-	kill(attacker, SIGKILL);
-	waitpid(attacker, nullptr, 0);
-	EXPECT_EQ(read_file(victim), "precious\n");
 }
 
 } // namespace
