@@ -102,23 +102,25 @@ prefixes_from_env(const char *name, struct prefix_list *list)
 
 /* A candidate must exist, not be a directory, and grant MODE. */
 static bool
-acceptable(const char *path, int mode)
+acceptable(const char *path, int mode, struct stat *st)
 {
-	struct stat st;
-	return stat(path, &st) == 0 && !S_ISDIR(st.st_mode) &&
+	return stat(path, st) == 0 && !S_ISDIR(st->st_mode) &&
 	       access(path, mode) == 0;
 }
 
 char *
 find_in_prefixes(const struct prefix_list *list, const char *name, int mode)
 {
-	return find_in_prefixes_tried(list, name, mode, nullptr);
+	return find_in_prefixes_hooked(list, name, mode, nullptr);
 }
 
 char *
-find_in_prefixes_tried(const struct prefix_list *list, const char *name,
-                       int mode, void (*tried)(const char *candidate))
+find_in_prefixes_hooked(const struct prefix_list *list, const char *name,
+                        int mode, const struct lookup_hooks *hooks)
 {
+	static const struct lookup_hooks none = {nullptr, nullptr};
+	if (hooks == nullptr)
+		hooks = &none;
 	if (lookup_trace)
 		fprintf(stderr, "Looking for '%s'\n", name);
 
@@ -128,8 +130,8 @@ find_in_prefixes_tried(const struct prefix_list *list, const char *name,
 
 	if (name[0] == '/') {
 		/* The caller named the file: trust access() alone. */
-		if (tried != nullptr)
-			tried(name);
+		if (hooks->tried != nullptr)
+			hooks->tried(name);
 		if (access(name, mode) == 0) {
 			memcpy(buffer, name, name_len + 1);
 			if (lookup_trace)
@@ -145,9 +147,12 @@ find_in_prefixes_tried(const struct prefix_list *list, const char *name,
 			size_t len = strlen(e->prefix_text);
 			memcpy(buffer, e->prefix_text, len);
 			memcpy(buffer + len, name, name_len + 1);
-			if (tried != nullptr)
-				tried(buffer);
-			if (acceptable(buffer, mode))
+			if (hooks->tried != nullptr)
+				hooks->tried(buffer);
+			struct stat st;
+			if (acceptable(buffer, mode, &st) &&
+			    (hooks->passed_over == nullptr ||
+			     !hooks->passed_over(buffer, &st)))
 				return buffer;
 		}
 	}

@@ -6,6 +6,8 @@
 #ifndef VEK_FINDFILE_PREFIX_LIST_H
 #define VEK_FINDFILE_PREFIX_LIST_H
 
+struct stat;
+
 struct prefix_entry {
 	char *prefix_text;               /* the list's own copy */
 	struct prefix_entry *next_entry; /* null for the last */
@@ -40,16 +42,26 @@ void prefixes_from_env(const char *name, struct prefix_list *list);
 char *find_in_prefixes(const struct prefix_list *list, const char *name,
                        int mode);
 
+/* What a caller may add to a lookup; either may be null. */
+struct lookup_hooks {
+	/* Given each candidate before it is tested; only lent for the call. */
+	void (*tried)(const char *candidate);
+	/* Given each candidate that passed the tests, with what stat said of
+	 * it; true passes it over and the search goes on.  Not asked of an
+	 * absolute NAME. */
+	bool (*passed_over)(const char *candidate, const struct stat *st);
+};
+
 /*
- * find_in_prefixes, with TRIED (unless null) given each candidate in turn
- * before it is tested: the absolute NAME alone, or the prefixes with NAME
- * up to the one that wins.  The candidate is only lent for the call.
+ * find_in_prefixes with HOOKS (unless null): TRIED sees the absolute NAME
+ * alone, or the prefixes with NAME up to the one that wins; PASSED_OVER may
+ * refuse a candidate that would have won.
  */
-char *find_in_prefixes_tried(const struct prefix_list *list, const char *name,
-                             int mode, void (*tried)(const char *candidate));
+char *find_in_prefixes_hooked(const struct prefix_list *list, const char *name,
+                              int mode, const struct lookup_hooks *hooks);
 
 /* Turn the lookup trace on standard error on or off (off at start).  The
- * programs keep it off and word their own trace through TRIED above. */
+ * programs keep it off and word their own trace through the hooks above. */
 void set_lookup_trace(bool on);
 
 #endif

@@ -18,6 +18,7 @@ struct prefix_list user_prefixes;
 const char *locating_name;
 const char *relocated_lib_prefix;
 const char *relocated_libexec_prefix;
+const char *located_program;
 
 void
 search_setup(const char *argv0)
@@ -33,6 +34,7 @@ search_setup(const char *argv0)
 	 * is most of the work.  Where the program has not moved, or the move
 	 * cannot be worked out, the build-time directories stand. */
 	const char *located = program_location(locating_name);
+	located_program = located;
 	const char *lib_prefix = relative_prefix_no_links(
 	    located, install_bin_prefix, install_lib_prefix);
 	const char *libexec_prefix = relative_prefix_no_links(
@@ -44,15 +46,19 @@ search_setup(const char *argv0)
 	relocated_lib_prefix = lib_prefix;
 	relocated_libexec_prefix = libexec_prefix;
 
-	/* The ".." steps stay in the string; the lookup resolves them. */
-	char *target_bin_dir =
-	    join_strings(lib_prefix, target_name, "/", version_string, "/",
-	                 tooldir_up_path, target_name, "/", "bin", nullptr);
-	prefixes_from_string(target_bin_dir, &tool_prefixes);
-
-	char *plugin_dir = join_strings(libexec_prefix, target_name, "/",
-	                                version_string, "/", nullptr);
-	prefixes_from_string(plugin_dir, &tool_prefixes);
+	/*
+	 * The ".." steps stay in the string; the lookup resolves them.  Each
+	 * is one directory, added whole: a tree under a path holding ':' must
+	 * not be cut into pieces that name other places, relative ones among
+	 * them.
+	 */
+	prefix_append(&tool_prefixes,
+	              join_strings(lib_prefix, target_name, "/", version_string,
+	                           "/", tooldir_up_path, target_name, "/bin/",
+	                           nullptr));
+	prefix_append(&tool_prefixes,
+	              join_strings(libexec_prefix, target_name, "/",
+	                           version_string, "/", nullptr));
 
 	prefixes_from_env("PATH", &user_prefixes);
 }

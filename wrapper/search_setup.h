@@ -14,16 +14,19 @@ extern struct prefix_list tool_prefixes;
 /* The directories of PATH, searched for the tool after tool_prefixes. */
 extern struct prefix_list user_prefixes;
 
-/* What the install location was worked out from, and the library and
- * libexec prefixes found there; set by search_setup. */
+/* What the install location was worked out from, where that program
+ * really is (null when unknown), and the library and libexec prefixes
+ * found there; set by search_setup. */
 extern const char *locating_name;
+extern const char *located_program;
 extern const char *relocated_lib_prefix;
 extern const char *relocated_libexec_prefix;
 
 /*
  * Fill both lists.  The install location follows ARGV0, or the value of
  * VEK_EXEC_PREFIX joined with the program name when that is set; when the
- * program has not moved, the build-time directories stand.
+ * program has not moved, the build-time directories stand.  The two
+ * install-relative directories are added whole, even when they hold ':'.
  */
 void search_setup(const char *argv0);
 

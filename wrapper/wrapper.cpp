@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "findfile/prefix_list.h"
@@ -19,6 +20,7 @@
 #include "support/checked.h"
 #include "support/join.h"
 #include "support/portability.h"
+#include "support/relocate.h"
 #include "wrapper/interrupt.h"
 #include "wrapper/personality.h"
 #include "wrapper/response_file.h"
@@ -189,14 +191,19 @@ trace_tried(const char *candidate)
 	trace_line("  - tried: ", candidate);
 }
 
-/* find_in_prefixes, showing each candidate it tries when tracing. */
+/*
+ * find_in_prefixes through HOOKS (their TRIED set here), showing each
+ * candidate it tries when tracing.
+ */
 static char *
-lookup(const struct prefix_list *list, const char *name, int mode)
+lookup(const struct prefix_list *list, const char *name, int mode,
+       struct lookup_hooks hooks)
 {
 	if (!tracing)
-		return find_in_prefixes(list, name, mode);
+		return find_in_prefixes_hooked(list, name, mode, &hooks);
 	fprintf(stderr, "Looking for '%s'\n", name);
-	char *found = find_in_prefixes_tried(list, name, mode, trace_tried);
+	hooks.tried = trace_tried;
+	char *found = find_in_prefixes_hooked(list, name, mode, &hooks);
 	if (found != nullptr)
 		trace_line("  - found: ", found);
 	else if (list->entries == nullptr)
@@ -205,6 +212,67 @@ lookup(const struct prefix_list *list, const char *name, int mode)
 	else
 		fputs("  - not found\n", stderr);
 	return found;
+}
+
+/*
+ * Whether the file ST is this very program: the file the kernel runs, or
+ * the one we located (which a user-mode emulator's /proc cannot hide).
+ */
+static bool
+this_program(const struct stat *st)
+{
+	static struct stat self[2];
+	static int known[2] = {-1, -1};
+	const char *const names[2] = {VEK_SELF_EXE, located_program};
+	for (int i = 0; i < 2; i++) {
+		if (known[i] < 0)
+			known[i] = names[i] != nullptr &&
+			           stat(names[i], &self[i]) == 0;
+		if (known[i] != 0 && st->st_dev == self[i].st_dev &&
+		    st->st_ino == self[i].st_ino)
+			return true;
+	}
+	return false;
+}
+
+/* The program name PATH's links end in, if it is one of ours, or null. */
+static const char *
+our_name_behind(const char *path)
+{
+	struct stat st;
+	if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode))
+		return nullptr;
+	char *resolved = realpath(path, nullptr);
+	if (resolved == nullptr)
+		return nullptr;
+	const char *base = path_basename(resolved);
+	const char *ours = nullptr;
+	for (const personality &row : personality_table)
+		if (strcmp(base, row.program_name) == 0)
+			ours = row.program_name;
+	free(resolved);
+	return ours;
+}
+
+/*
+ * A tool candidate that is one of our own programs: a link named like the
+ * tool early in PATH, to make every call go through us, a packager's hard
+ * link beside us, another tree's wrapper.  Run, it would find itself again
+ * and again, each level waiting on the next.
+ */
+static bool
+one_of_ours(const char *candidate, const struct stat *st)
+{
+	if (this_program(st)) {
+		if (tracing)
+			fputs("  - passed over: it is this program\n", stderr);
+		return true;
+	}
+	const char *ours = our_name_behind(candidate);
+	if (ours != nullptr && tracing)
+		fprintf(stderr, "  - passed over: it is %s, one of ours\n",
+		        ours);
+	return ours != nullptr;
 }
 
 /* Bytes a shell takes as part of a word, needing no quotes. */
@@ -276,15 +344,16 @@ trace_run(char *const *argv, char *const *child, const char *response_path)
 static void
 find_plugin_and_tool(const char *self, char **plugin, char **tool)
 {
-	*plugin = lookup(&tool_prefixes, plugin_file_name, R_OK);
+	*plugin = lookup(&tool_prefixes, plugin_file_name, R_OK, {});
 	if (*plugin == nullptr) {
 		fatal_error("%s: Cannot find plugin '%s'\n", self,
 		            plugin_file_name);
 	}
 	const char *tool_name = this_personality.tool_name;
-	*tool = lookup(&tool_prefixes, tool_name, X_OK);
+	const struct lookup_hooks not_ours = {nullptr, one_of_ours};
+	*tool = lookup(&tool_prefixes, tool_name, X_OK, not_ours);
 	if (*tool == nullptr)
-		*tool = lookup(&user_prefixes, tool_name, X_OK);
+		*tool = lookup(&user_prefixes, tool_name, X_OK, not_ours);
 	if (*tool == nullptr) {
 		fatal_error("%s: Cannot find binary '%s'\n", self, tool_name);
 	}

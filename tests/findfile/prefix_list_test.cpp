@@ -390,8 +390,9 @@ TEST_F(FindInPrefixesTest, AbsoluteNameIsCheckedAloneOnAccess)
 		expect_lookup(c);
 }
 
-// Each candidate handed to record_tried, followed by a space.
-std::string tried;
+// Each candidate handed to record_tried, followed by a space; the one
+// refuse_one passes over.
+std::string tried, refused;
 
 void
 record_tried(const char *candidate)
@@ -399,24 +400,46 @@ record_tried(const char *candidate)
 	tried = tried + candidate + " ";
 }
 
-TEST_F(FindInPrefixesTest, TriedSeesEachCandidateUpToTheOneFound)
+bool
+refuse_one(const char *candidate, const struct stat *st)
+{
+	return S_ISREG(st->st_mode) && candidate == refused;
+}
+
+TEST_F(FindInPrefixesTest, HooksSeeEachCandidateAndMayPassOneOver)
 {
 	static const struct {
 		const char *prefixes[4];
 		const char *name;
-		const char *want;
+		const char *refuse; /* passed over where it would win */
+		const char *want;   /* tried, then "= " and what was found */
 	} cases[] = {
 	    {{"@/plain/", "@/exec/", "@/second/"},
 	     "tool",
-	     "@/plain/tool @/exec/tool "},
-	    {{"@/exec/"}, "@/plain/tool", "@/plain/tool "},
+	     "",
+	     "@/plain/tool @/exec/tool = @/exec/tool"},
+	    {{"@/plain/", "@/exec/", "@/second/"},
+	     "tool",
+	     "@/exec/tool",
+	     "@/plain/tool @/exec/tool @/second/tool = @/second/tool"},
+	    {{"@/exec/"}, "tool", "@/exec/tool", "@/exec/tool = (null)"},
+	    // The caller named it: nothing to pass over.
+	    {{"@/second/"},
+	     "@/exec/tool",
+	     "@/exec/tool",
+	     "@/exec/tool = @/exec/tool"},
 	};
+	const struct lookup_hooks hooks = {record_tried, refuse_one};
 	for (const auto &c : cases) {
 		fill(c.prefixes);
 		tried.clear();
-		free(find_in_prefixes_tried(&list, expand(c.name).c_str(), X_OK,
-		                            record_tried));
-		EXPECT_EQ(tried, expand(c.want)) << c.name;
+		refused = expand(c.refuse);
+		char *found = find_in_prefixes_hooked(
+		    &list, expand(c.name).c_str(), X_OK, &hooks);
+		EXPECT_EQ(tried + "= " + (found ? found : "(null)"),
+		          expand(c.want))
+		    << c.name;
+		free(found);
 		free_list(&list);
 	}
 }

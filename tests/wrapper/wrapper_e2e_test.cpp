@@ -220,27 +220,103 @@ TEST_F(WrapperTree, TrailingSearchOptionPrintsUsage)
 
 TEST_F(WrapperTree, FindsItsTreeWhenMovedOrLinked)
 {
-	std::string moved = top + "/moved";
+	const std::string moved = top + "/moved", colon = top + "/co:lon/tc",
+	                  bin = "/" VEK_REL_BIN_DIR "/vek-ar";
 	ASSERT_EQ(rename(root.c_str(), moved.c_str()), 0);
-	std::string moved_prog = moved + "/" VEK_REL_BIN_DIR "/vek-ar";
-	run_result r = run(moved_prog, {moved_prog, "t"});
-	EXPECT_EQ(r.out, lines({seen_tool(moved, "ar"), "--plugin",
-	                        seen_plugin(moved), "-t"}));
-
-	// Through a symbolic link, the tree is the link's target's.
-	std::string links = top + "/links";
-	make_dirs(links);
-	ASSERT_EQ(symlink(moved_prog.c_str(), (links + "/vek-ar").c_str()), 0);
-	r = run(links + "/vek-ar", {links + "/vek-ar", "t"});
-	EXPECT_EQ(r.out, lines({seen_tool(moved, "ar"), "--plugin",
-	                        seen_plugin(moved), "-t"}));
-
-	// A whole linked tree resolves to where it really is.
+	make_dirs(top + "/links");
+	ASSERT_EQ(
+	    symlink((moved + bin).c_str(), (top + "/links/vek-ar").c_str()), 0);
 	ASSERT_EQ(symlink(moved.c_str(), (top + "/alias").c_str()), 0);
-	std::string via_alias = top + "/alias/" VEK_REL_BIN_DIR "/vek-ar";
-	r = run(via_alias, {via_alias, "t"});
-	EXPECT_EQ(r.out, lines({seen_tool(moved, "ar"), "--plugin",
-	                        seen_plugin(moved), "-t"}));
+	lay_out(colon);
+	const struct {
+		const char *how;
+		std::string program, tree;
+	} cases[] = {
+	    {"moved", moved + bin, moved},
+	    // Through links, the tree is the one they lead to.
+	    {"a link to the program", top + "/links/vek-ar", moved},
+	    {"a link to the tree", top + "/alias" + bin, moved},
+	    // Its directories are not search paths, to be cut at the ':'.
+	    {"under a path with ':'", colon + bin, colon},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.how);
+		run_result r = run(c.program, {c.program, "t"});
+		EXPECT_EQ(r.out, lines({seen_tool(c.tree, "ar"), "--plugin",
+		                        seen_plugin(c.tree), "-t"}));
+		EXPECT_EQ(r.err, "");
+	}
+}
+
+// Links named like the tool that lead back to us (a directory early in
+// PATH that makes every ar call go through the wrapper, a packager's hard
+// link beside it, two trees' links) are passed over.  A regression would
+// start us again and again: the runs are held to a few processes of an
+// unprivileged user, in a process group that is killed afterwards.
+TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
+{
+	const std::string other = top + "/other", tools = top + "/tools",
+	                  links = top + "/links", theirs = top + "/links2",
+	                  bin = root + "/" VEK_REL_BIN_DIR;
+	lay_out(other);
+	for (const std::string &at : {root, other})
+		unlink(seen_tool(at, "ar").c_str());
+	for (const std::string &dir : {tools, links, theirs})
+		make_dirs(dir);
+	copy_file(FAKE_TOOL_PROGRAM, tools + "/ar", 0755);
+	ASSERT_EQ(chmod(top.c_str(), 0755) |
+	              symlink(prog("vek-ar").c_str(), (links + "/ar").c_str()) |
+	              symlink((other + "/" VEK_REL_BIN_DIR "/vek-ar").c_str(),
+	                      (theirs + "/ar").c_str()) |
+	              link(prog("vek-ar").c_str(), (bin + "/ar").c_str()),
+	          0);
+	const std::string self = "  - passed over: it is this program\n";
+	const struct {
+		const char *how;
+		std::string path, passed_over; /* tried, then why */
+		bool found;
+	} cases[] = {
+	    {"a link first in PATH", links + ":" + tools,
+	     "  - tried: " + links + "/ar\n" + self, true},
+	    {"a hard link beside us", bin + ":" + tools,
+	     "  - tried: " + bin + "/ar\n" + self, true},
+	    {"two trees' links", links + ":" + theirs + ":" + tools,
+	     "  - tried: " + theirs + "/ar\n" +
+	         "  - passed over: it is vek-ar, one of ours\n",
+	     true},
+	    {"only ourselves", links + ":" + bin,
+	     "  - tried: " + bin + "/ar\n" + self, false},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.how);
+		pid_t group = 0;
+		run_result r = run(
+		    prog("vek-ar"), {prog("vek-ar"), "t"},
+		    {{"PATH", c.path}, {"VEK_TRACE", "1"}}, "",
+		    [] {
+			    struct rlimit few = {8, 8};
+			    if (!drop_root() ||
+			        setrlimit(RLIMIT_NPROC, &few) != 0)
+				    _exit(120);
+			    alarm(20);
+		    },
+		    [&](pid_t pid) { group = pid; });
+		kill(-group, SIGKILL);
+		EXPECT_NE(r.err.find(c.passed_over), std::string::npos)
+		    << r.err;
+		if (c.found) {
+			EXPECT_EQ(r.out, lines({tools + "/ar", "--plugin",
+			                        seen_plugin(root), "-t"}));
+			EXPECT_EQ(r.exit_code(), 0);
+		} else {
+			EXPECT_EQ(r.out, "");
+			EXPECT_EQ(r.err.substr(
+			              r.err.rfind('\n', r.err.size() - 2) + 1),
+			          prog("vek-ar") +
+			              ": Cannot find binary 'ar'\n");
+			EXPECT_EQ(r.exit_code(), 1);
+		}
+	}
 }
 
 TEST_F(WrapperTree, BareNameIsLocatedThroughPath)
