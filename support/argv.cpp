@@ -16,6 +16,7 @@
 #include "support/char_class.h"
 #include "support/checked.h"
 #include "support/portability.h"
+#include "support/quote.h"
 
 /* Room for the first few arguments before the vector has to grow. */
 constexpr size_t SPLIT_FIRST_CAPACITY = 8;
@@ -222,7 +223,7 @@ argv_write(char *const *argv, FILE *stream)
 [[noreturn]] static void
 expand_failed(const char *program, const char *reason)
 {
-	fatal_error("%s: error: %s\n", program, reason);
+	fatal_error("%s: error: %s\n", quote_name(program), reason);
 }
 
 /*

@@ -15,6 +15,7 @@
 
 #include "support/checked.h"
 #include "support/join.h"
+#include "support/quote.h"
 
 static char *cached_temp_dir = nullptr;
 /* Even the current directory, the last resort, was not safe. */
@@ -24,21 +25,27 @@ static const char default_prefix[] = "cc";
 static const char unique_part[] = "XXXXXX";
 
 /*
- * Links followed in one walk before it gives up: as many as the kernel
- * follows in resolving one path.
+ * What one walk may do before it gives up: follow as many links as the
+ * kernel follows in resolving one path, and look at so many nodes that
+ * links leading through links cannot make it run for ever.
  */
-constexpr int LINKS_FOLLOWED_MAX = 40;
+struct walk_budget {
+	int links_left;
+	int nodes_left;
+};
+constexpr struct walk_budget WALK_BUDGET = {40, 1024};
 
 /*
- * Inside a user namespace every uid without a mapping, the host's root
- * among them, shows up as this one.
+ * Inside a user namespace every uid without a mapping shows up as this
+ * one: the host's root, and every other host user alike.
  */
 constexpr uid_t OVERFLOW_UID = 65534;
 
 /*
- * Outside a user namespace the uid map is the whole range, as one line.
- * Read afresh each time: it is wanted only for a node owned by the
- * overflow uid, and a process may move into a namespace.
+ * Whether we run in a user namespace: outside one the uid map is the whole
+ * range, as one line; an empty one is a namespace that maps nobody.  Read
+ * afresh each time: it is wanted only for a node owned by the overflow
+ * uid, and a process may move into a namespace.
  */
 static bool
 in_user_namespace(void)
@@ -52,7 +59,7 @@ in_user_namespace(void)
 		close(fd);
 	}
 	/* No map to read: no namespaces, and 65534 is a user like any. */
-	if (got <= 0)
+	if (got < 0)
 		return false;
 	/* The columns are padded with spaces: compare with one space. */
 	size_t used = 0;
@@ -68,12 +75,47 @@ in_user_namespace(void)
 	       memcmp(map, whole_range, used) != 0;
 }
 
-/* Us, root, or root as a user namespace shows it. */
+/*
+ * The directories the system itself provides for temporary files, and
+ * those above them: in a user namespace their owner shows up as the
+ * overflow uid, and they are still root's.
+ */
 static bool
-trusted_owner(uid_t uid)
+system_dir(const char *path)
 {
-	return uid == geteuid() || uid == 0 ||
-	       (uid == OVERFLOW_UID && in_user_namespace());
+	static const char *const dirs[] = {"/", "/tmp", "/var", "/var/tmp"};
+	char plain[sizeof "/var/tmp"];
+	size_t used = 0;
+	/* Runs of '/' count as one; a '/' at the end as none. */
+	for (const char *p = path; *p != '\0'; p++) {
+		if (*p == '/' && used > 0 && plain[used - 1] == '/')
+			continue;
+		if (used == sizeof plain - 1)
+			return false;
+		plain[used++] = *p;
+	}
+	if (used > 1 && plain[used - 1] == '/')
+		used--;
+	plain[used] = '\0';
+	for (const char *dir : dirs)
+		if (strcmp(plain, dir) == 0)
+			return true;
+	return false;
+}
+
+/*
+ * Whether the owner of the node at PATH is us or root.  In a user
+ * namespace the overflow uid may be any host user, the one who would
+ * change our path among them: only the system's own directories are taken
+ * as root's then, and the overflow uid is not taken as us even when we
+ * run under it.
+ */
+static bool
+trusted_owner(uid_t uid, const char *path)
+{
+	if (uid == OVERFLOW_UID && in_user_namespace())
+		return system_dir(path);
+	return uid == geteuid() || uid == 0;
 }
 
 /*
@@ -81,25 +123,26 @@ trusted_owner(uid_t uid)
  * may write to it, unless the sticky bit keeps them to their own entries.
  */
 static bool
-trusted_dir(const struct stat *st)
+trusted_dir(const struct stat *st, const char *path)
 {
-	return S_ISDIR(st->st_mode) && trusted_owner(st->st_uid) &&
+	return S_ISDIR(st->st_mode) && trusted_owner(st->st_uid, path) &&
 	       ((st->st_mode & (S_IWGRP | S_IWOTH)) == 0 ||
 	        (st->st_mode & S_ISVTX) != 0);
 }
 
-static bool trusted_walk(const char *path, int links_left);
+static bool trusted_walk(const char *path, size_t checked,
+                         struct walk_budget *budget);
 
 /*
  * The link that ends PATH, LINK_SIZE bytes long, lies in the directory of
- * the first DIR_LEN bytes of PATH; where it leads must be as safe as the
- * way to it.
+ * the first DIR_LEN bytes of PATH, checked already; where it leads must be
+ * as safe as the way to it.
  */
 static bool
 trusted_target(const char *path, size_t dir_len, off_t link_size,
-               int links_left)
+               struct walk_budget *budget)
 {
-	if (links_left == 0 || link_size <= 0)
+	if (budget->links_left-- == 0 || link_size <= 0)
 		return false;
 	size_t size = static_cast<size_t>(link_size);
 	char *target = static_cast<char *>(checked_malloc(dir_len + size + 1));
@@ -109,10 +152,11 @@ trusted_target(const char *path, size_t dir_len, off_t link_size,
 	/* A link that changed since we looked is no link of ours. */
 	if (got == static_cast<ssize_t>(size)) {
 		target[dir_len + size] = '\0';
-		/* An absolute target starts afresh from the root. */
-		trusted = trusted_walk(target[dir_len] == '/' ? target + dir_len
-		                                              : target,
-		                       links_left - 1);
+		/* An absolute target starts afresh from the root; a relative
+		 * one from the link's directory, not walked again. */
+		trusted = target[dir_len] == '/'
+		              ? trusted_walk(target + dir_len, 0, budget)
+		              : trusted_walk(target, dir_len, budget);
 	}
 	free(target);
 	return trusted;
@@ -122,18 +166,22 @@ trusted_target(const char *path, size_t dir_len, off_t link_size,
  * Whether nobody but us and root can change where PATH leads: from where
  * it starts (the root, or the current directory we and the tool share)
  * every directory it passes through, and every link with the path it
- * leads to, down to the directory it names.
+ * leads to, down to the directory it names.  The first CHECKED bytes of
+ * PATH, when not 0, name a directory this walk found safe already.
  */
 static bool
-trusted_walk(const char *path, int links_left)
+trusted_walk(const char *path, size_t checked, struct walk_budget *budget)
 {
 	struct stat st;
-	if (*path == '\0' || lstat(*path == '/' ? "/" : ".", &st) != 0 ||
-	    !trusted_dir(&st))
-		return false;
+	if (checked == 0) {
+		const char *start = *path == '/' ? "/" : ".";
+		if (*path == '\0' || lstat(start, &st) != 0 ||
+		    !trusted_dir(&st, start))
+			return false;
+	}
 	char *walked = checked_strdup(path);
 	bool trusted = true;
-	size_t at = 0;
+	size_t at = checked;
 	while (trusted) {
 		at += strspn(walked + at, "/");
 		if (walked[at] == '\0')
@@ -141,19 +189,27 @@ trusted_walk(const char *path, int links_left)
 		size_t end = at + strcspn(walked + at, "/");
 		char held = walked[end];
 		walked[end] = '\0';
-		if (lstat(walked, &st) != 0)
+		if (budget->nodes_left-- == 0 || lstat(walked, &st) != 0)
 			trusted = false;
 		else if (S_ISLNK(st.st_mode))
 			trusted =
-			    trusted_owner(st.st_uid) &&
-			    trusted_target(walked, at, st.st_size, links_left);
+			    trusted_owner(st.st_uid, walked) &&
+			    trusted_target(walked, at, st.st_size, budget);
 		else
-			trusted = trusted_dir(&st);
+			trusted = trusted_dir(&st, walked);
 		walked[end] = held;
 		at = end;
 	}
 	free(walked);
 	return trusted;
+}
+
+/* Whether nobody but us and root can change where PATH leads. */
+static bool
+trusted_path(const char *path)
+{
+	struct walk_budget budget = WALK_BUDGET;
+	return trusted_walk(path, 0, &budget);
 }
 
 /* A candidate must be a directory we may read, write and search, on a
@@ -162,7 +218,7 @@ static bool
 usable_dir(const char *dir)
 {
 	return dir != nullptr && access(dir, R_OK | W_OK | X_OK) == 0 &&
-	       trusted_walk(dir, LINKS_FOLLOWED_MAX);
+	       trusted_path(dir);
 }
 
 const char *
@@ -176,7 +232,7 @@ temp_dir_pick(const char *tmpdir, const char *tmp, const char *temp)
 			return dir;
 	/* Taken without the access test, so that creating the file there
 	 * reports what is wrong; never without the safety one. */
-	return trusted_walk(".", LINKS_FOLLOWED_MAX) ? "." : nullptr;
+	return trusted_path(".") ? "." : nullptr;
 }
 
 const char *
@@ -197,7 +253,7 @@ temp_dir_choose(void)
 [[noreturn]] static void
 cannot_create(const char *dir, int err)
 {
-	fatal_error("Cannot create temporary file in %s: %s\n", dir,
+	fatal_error("Cannot create temporary file in %s: %s\n", quote_name(dir),
 	            strerror(err));
 }
 
@@ -239,8 +295,8 @@ temp_file_make_prefixed(const char *prefix, const char *suffix)
 		/* A file whose close failed may not hold what it should. */
 		int close_errno = errno;
 		unlink(name);
-		fatal_error("Cannot close temporary file %s: %s\n", name,
-		            strerror(close_errno));
+		fatal_error("Cannot close temporary file %s: %s\n",
+		            quote_name(name), strerror(close_errno));
 	}
 	return name;
 }

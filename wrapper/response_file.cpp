@@ -10,6 +10,7 @@
 #include "support/argv.h"
 #include "support/checked.h"
 #include "support/join.h"
+#include "support/quote.h"
 #include "support/temp_file.h"
 
 /* The file and the descriptor it was created with, until written. */
@@ -44,7 +45,8 @@ static const size_t response_buffer_size = size_t{64} * 1024;
 [[noreturn]] static void
 fail(const char *what)
 {
-	fatal_error("Cannot %s temporary file %s\n", what, response_path);
+	fatal_error("Cannot %s temporary file %s\n", what,
+	            quote_name(response_path));
 }
 
 void

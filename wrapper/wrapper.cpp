@@ -20,6 +20,7 @@
 #include "support/checked.h"
 #include "support/join.h"
 #include "support/portability.h"
+#include "support/quote.h"
 #include "support/relocate.h"
 #include "wrapper/interrupt.h"
 #include "wrapper/personality.h"
@@ -111,55 +112,21 @@ child_argv(char *tool, char *plugin, int argc, char **argv)
  */
 static bool tracing = false;
 
-static bool
-printable(const char *text)
-{
-	for (; *text != '\0'; text++)
-		if ((char_class_table[static_cast<unsigned char>(*text)] &
-		     CHAR_PRINT) == 0)
-			return false;
-	return true;
-}
-
-/* TEXT as $'...', which a shell reads back byte for byte. */
-static void
-trace_escaped(const char *text)
-{
-	static const char named_from[] = "\a\b\t\n\v\f\r\x1b\\'";
-	static const char named_as[] = "abtnvfre\\'";
-	fputs("$'", stderr);
-	for (; *text != '\0'; text++) {
-		unsigned char c = static_cast<unsigned char>(*text);
-		const char *named = strchr(named_from, c);
-		if (named != nullptr)
-			fprintf(stderr, "\\%c", named_as[named - named_from]);
-		else if ((char_class_table[c] & CHAR_PRINT) == 0)
-			fprintf(stderr, "\\%03o", c);
-		else
-			fputc(c, stderr);
-	}
-	fputc('\'', stderr);
-}
-
-/* A name as it stands, unless it holds bytes that need escaping. */
 static void
 trace_name(const char *name)
 {
-	if (printable(name))
-		fputs(name, stderr);
-	else
-		trace_escaped(name);
+	fputs(quote_name(name), stderr);
 }
 
 static void
 trace_location(void)
 {
-	fputs("Install location worked out from ", stderr);
-	if (printable(locating_name))
-		fprintf(stderr, "'%s'", locating_name);
-	else
-		trace_escaped(locating_name);
-	fputs("\n  - library prefix: ", stderr);
+	/* A $'...' name needs no quotes around it. */
+	const char *from = quote_name(locating_name);
+	const char *mark = from == locating_name ? "'" : "";
+	fprintf(stderr, "Install location worked out from %s%s%s\n", mark, from,
+	        mark);
+	fputs("  - library prefix: ", stderr);
 	trace_name(relocated_lib_prefix);
 	fputs("\n  - libexec prefix: ", stderr);
 	trace_name(relocated_libexec_prefix);
@@ -275,49 +242,14 @@ one_of_ours(const char *candidate, const struct stat *st)
 	return ours != nullptr;
 }
 
-/* Bytes a shell takes as part of a word, needing no quotes. */
-static bool
-shell_plain(const char *arg)
-{
-	if (*arg == '\0')
-		return false;
-	for (; *arg != '\0'; arg++)
-		if ((char_class_table[static_cast<unsigned char>(*arg)] &
-		     (CHAR_LETTER | CHAR_DIGIT)) == 0 &&
-		    strchr("@%_-+=:,./", *arg) == nullptr)
-			return false;
-	return true;
-}
-
-/* ARG as a shell would need it typed: 'a b' and '' are told apart. */
-static void
-trace_word(const char *arg)
-{
-	fputc(' ', stderr);
-	if (shell_plain(arg)) {
-		fputs(arg, stderr);
-		return;
-	}
-	if (!printable(arg)) {
-		trace_escaped(arg);
-		return;
-	}
-	fputc('\'', stderr);
-	for (; *arg != '\0'; arg++) {
-		if (*arg == '\'')
-			fputs("'\\''", stderr);
-		else
-			fputc(*arg, stderr);
-	}
-	fputc('\'', stderr);
-}
-
 static void
 trace_words(const char *head, char *const *argv)
 {
 	fputs(head, stderr);
-	for (char *const *arg = argv; *arg != nullptr; arg++)
-		trace_word(*arg);
+	for (char *const *arg = argv; *arg != nullptr; arg++) {
+		fputc(' ', stderr);
+		fputs(quote_word(*arg), stderr);
+	}
 	fputc('\n', stderr);
 }
 
@@ -346,7 +278,7 @@ find_plugin_and_tool(const char *self, char **plugin, char **tool)
 {
 	*plugin = lookup(&tool_prefixes, plugin_file_name, R_OK, {});
 	if (*plugin == nullptr) {
-		fatal_error("%s: Cannot find plugin '%s'\n", self,
+		fatal_error("%s: Cannot find plugin '%s'\n", quote_name(self),
 		            plugin_file_name);
 	}
 	const char *tool_name = this_personality.tool_name;
@@ -355,7 +287,8 @@ find_plugin_and_tool(const char *self, char **plugin, char **tool)
 	if (*tool == nullptr)
 		*tool = lookup(&user_prefixes, tool_name, X_OK, not_ours);
 	if (*tool == nullptr) {
-		fatal_error("%s: Cannot find binary '%s'\n", self, tool_name);
+		fatal_error("%s: Cannot find binary '%s'\n", quote_name(self),
+		            tool_name);
 	}
 	*plugin = as_path(*plugin);
 	*tool = as_path(*tool);
@@ -456,14 +389,15 @@ tell_ending(const struct ending *end, const char *tool,
 	case ending_note::none:
 		break;
 	case ending_note::not_run:
-		fprintf(stderr, "Error running %s: %s\n", tool, run->failed);
+		fprintf(stderr, "Error running %s: %s\n", quote_name(tool),
+		        run->failed);
 		if (tracing && run->err != 0)
 			fprintf(stderr, "  - reason: %s\n", strerror(run->err));
 		break;
 	case ending_note::tool_killed: {
 		int sig = WTERMSIG(run->status);
-		fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool,
-		        sig, strsignal(sig),
+		fprintf(stderr, "%s terminated with signal %d [%s]%s\n",
+		        quote_name(tool), sig, strsignal(sig),
 		        VEK_WCOREDUMP(run->status) ? ", core dumped" : "");
 		break;
 	}

@@ -199,7 +199,7 @@ lines_of(const std::string &text)
  *   shared/          mode 0777        nosearch/  mode 0666
  *   group/           mode 0770        theirs/    mode 01777
  *   shared/mine/     mode 0700        ours -> a, via_shared -> shared/mine
- *   their_link -> a, owned by nobody when we are root
+ *   their_link -> a, owned by nobody when we are root; here -> .
  */
 class TempFileTest : public testing::Test {
       protected:
@@ -222,6 +222,7 @@ class TempFileTest : public testing::Test {
 		}
 		for (const char *link : {"ours", "their_link"})
 			ASSERT_EQ(symlink("a", path(link).c_str()), 0);
+		ASSERT_EQ(symlink(".", path("here").c_str()), 0);
 		ASSERT_EQ(symlink("shared/mine", path("via_shared").c_str()),
 		          0);
 		if (geteuid() == 0) {
@@ -308,7 +309,11 @@ expect_choices(const TempFileTest &t, const choice_case *cases, size_t count,
 
 TEST_F(TempFileTest, DirectoryIsFirstUsableCandidate)
 {
-	static const choice_case cases[] = {
+	std::string chained;
+	for (int i = 0; i < 36; i++)
+		chained += "here/";
+	chained += "a";
+	const choice_case cases[] = {
 	    {"TMPDIR first", "@/a", "@/b", "@/c", nullptr, "@/a"},
 	    {"TMP when TMPDIR unset", nullptr, "@/b", "@/c", nullptr, "@/b"},
 	    {"TEMP when both unset", nullptr, nullptr, "@/c", nullptr, "@/c"},
@@ -339,6 +344,9 @@ TEST_F(TempFileTest, DirectoryIsFirstUsableCandidate)
 	     "@/via_shared", "@/b", nullptr, nullptr, "@/b"},
 	    {"relative, through our link", "ours/../a", nullptr, nullptr, "@",
 	     "ours/../a"},
+	    // Each link is walked once, not again for every later one.
+	    {"links through links", chained.c_str(), nullptr, nullptr, "@",
+	     chained.c_str()},
 	};
 	expect_choices(*this, cases, std::size(cases), false);
 	// Their owner may remove what is ours even with the sticky bit, or
@@ -527,32 +535,52 @@ TEST_F(TempFileTest, LastResortIsTheCurrentDirectoryIfSafe)
 	}
 }
 
-// In a user namespace the host's root shows up as the overflow uid: /
-// and /tmp are still root's.
-TEST_F(TempFileTest, UserNamespaceCountsTheOverflowUidAsRoot)
+// In a user namespace the host's root, and every other unmapped user,
+// shows up as the overflow uid: / and /tmp are taken as root's, another
+// user's directory is not, even when we run unmapped ourselves.
+TEST_F(TempFileTest, UserNamespaceTakesOnlyTheSystemsDirectoriesAsRoots)
 {
-	child_outcome o = in_child([] {
-		// Dropping root leaves /proc/self root's until we say so.
-		if (!drop_root() || prctl(PR_SET_DUMPABLE, 1) != 0 ||
-		    unshare(CLONE_NEWUSER) != 0)
-			_exit(77);
-		std::string map = "0 " + std::to_string(geteuid()) + " 1";
-		int fd = open("/proc/self/uid_map", O_WRONLY);
-		if (fd < 0 || write(fd, map.data(), map.size()) < 0)
-			_exit(77);
-		close(fd);
-		struct stat st;
-		if (stat("/tmp", &st) != 0 || st.st_uid != 65534)
-			_exit(78);
-		const char *dir = temp_dir_pick(nullptr, nullptr, nullptr);
-		say(dir != nullptr ? dir : "(none)");
-	});
-	if (o.how == "exited 77")
-		GTEST_SKIP() << "no user namespace for an unprivileged user";
-	if (o.how == "exited 78")
-		GTEST_SKIP() << "/tmp is not the host root's here";
-	EXPECT_EQ(o.how, "exited 0");
-	EXPECT_EQ(o.err, "/tmp/");
+	char third[] = "/tmp/vek-third-XXXXXX";
+	ASSERT_NE(mkdtemp(third), nullptr);
+	ASSERT_EQ(chmod(third, 01777), 0);
+	if (geteuid() != 0 || chown(third, 12345, 12345) != 0) {
+		rmdir(third);
+		GTEST_SKIP() << "needs root to make another user's directory";
+	}
+	for (bool mapped : {true, false}) {
+		SCOPED_TRACE(mapped ? "mapped" : "unmapped");
+		child_outcome o = in_child([&] {
+			// Dropping root leaves /proc/self root's until we
+			// say so.
+			if (!drop_root() || prctl(PR_SET_DUMPABLE, 1) != 0 ||
+			    unshare(CLONE_NEWUSER) != 0)
+				_exit(77);
+			std::string map =
+			    "0 " + std::to_string(geteuid()) + " 1";
+			int fd = open("/proc/self/uid_map", O_WRONLY);
+			if (mapped &&
+			    (fd < 0 || write(fd, map.data(), map.size()) < 0))
+				_exit(77);
+			close(fd);
+			struct stat st;
+			if (stat("/tmp", &st) != 0 || st.st_uid != 65534)
+				_exit(78);
+			const char *dir =
+			    temp_dir_pick(third, nullptr, nullptr);
+			say(dir != nullptr ? dir : "(none)");
+		});
+		if (o.how == "exited 77" || o.how == "exited 78") {
+			rmdir(third);
+			GTEST_SKIP()
+			    << (o.how == "exited 78"
+			            ? "/tmp is not the host root's here"
+			            : "no user namespace for an "
+			              "unprivileged user");
+		}
+		EXPECT_EQ(o.how, "exited 0");
+		EXPECT_EQ(o.err, "/tmp/");
+	}
+	rmdir(third);
 }
 
 } // namespace

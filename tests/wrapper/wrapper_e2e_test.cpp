@@ -378,6 +378,10 @@ TEST_F(WrapperTree, MissingPluginOrToolIsReportedAndFatal)
 	EXPECT_EQ(r.err, prog("vek-ar") +
 	                     ": Cannot find plugin 'libmerx_plugin.so'\n");
 	EXPECT_EQ(r.exit_code(), 1);
+	// A name that could pass for another line is quoted.
+	r = run(prog("vek-ar"), {"vek\nRunning: ar"});
+	EXPECT_EQ(r.err, "$'vek\\nRunning: ar': Cannot find plugin "
+	                 "'libmerx_plugin.so'\n");
 }
 
 TEST_F(WrapperTree, ToolExitStatusIsPassedThrough)
