@@ -8,10 +8,14 @@
  */
 #include "support/argv.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/char_class.h"
 #include "support/checked.h"
@@ -66,7 +70,6 @@ skip_space(const char *p)
 /*
  * The bytes that end a run of plain argument text: NUL, whitespace, the
  * quotes and backslash.  Less NUL, they are the bytes the writer escapes.
- * One table load per byte keeps both loops tight on long response files.
  */
 struct byte_set {
 	bool member[256];
@@ -92,20 +95,74 @@ is_special(unsigned char c)
 }
 
 /*
- * Copy one argument from P into OUT without its quotes and escapes, and
- * set *LEN to its length; return where it ended, at unquoted whitespace or
- * the end of the text.  A backslash takes the next byte literally, inside
- * quotes too; a quote runs to its partner or to the end of the text.
+ * Whether any of the eight bytes of WORD may end a run: one below 33 (NUL,
+ * whitespace, and other control bytes that a closer look passes), a quote
+ * or a backslash.  Each test is exact about whether some byte matches.
+ */
+constexpr uint64_t EACH_BYTE = 0x0101010101010101;
+constexpr uint64_t HIGH_BITS = 0x8080808080808080;
+
+static uint64_t
+has_below(uint64_t word, unsigned char n)
+{
+	return (word - EACH_BYTE * n) & ~word & HIGH_BITS;
+}
+
+static uint64_t
+has_byte(uint64_t word, unsigned char c)
+{
+	return has_below(word ^ (EACH_BYTE * c), 1);
+}
+
+static bool
+may_stop_run(uint64_t word)
+{
+	return (has_below(word, 33) | has_byte(word, '"') |
+	        has_byte(word, '\'') | has_byte(word, '\\')) != 0;
+}
+
+/*
+ * Past the run of plain bytes at P, which ends at a special byte or at END:
+ * eight bytes at a time while none of them can be special, then byte by
+ * byte through the eight that may hold one.  Never reads at or past END.
  */
 static const char *
-collect_argument(const char *p, char *out, size_t *len)
+skip_plain(const char *p, const char *end)
+{
+	for (;;) {
+		uint64_t word;
+		while (end - p >= 8 &&
+		       (memcpy(&word, p, 8), !may_stop_run(word)))
+			p += 8;
+		const char *near = end - p >= 8 ? p + 8 : end;
+		while (p < near && !is_special(static_cast<unsigned char>(*p)))
+			p++;
+		if (p < near || p == end)
+			return p;
+	}
+}
+
+/*
+ * Collect one argument from P, without its quotes and escapes, into OUT,
+ * which lies at or before P in the same text: the text is unquoted in
+ * place.  END is where the text's bytes end (a NUL stands there); set
+ * *LEN to the argument's length and return where it ended, at unquoted
+ * whitespace or the end of the text.  A backslash takes the next byte
+ * literally, inside quotes too; a quote runs to its partner or to the end.
+ */
+static char *
+collect_argument(char *p, const char *end, char *out, size_t *len)
 {
 	char *const start = out;
 	for (;;) {
-		/* Plain bytes, the bulk of any argument, go straight through.
-		 */
-		while (!is_special(static_cast<unsigned char>(*p)))
-			*out++ = *p++;
+		/* Plain bytes, the bulk of any argument, move as one run,
+		 * and only once a quote or escape has been taken out. */
+		char *run = p;
+		p = const_cast<char *>(skip_plain(p, end));
+		size_t run_len = static_cast<size_t>(p - run);
+		if (out != run)
+			memmove(out, run, run_len);
+		out += run_len;
 		char c = *p;
 		if (c == '\0' || char_is_space(static_cast<unsigned char>(c)))
 			break;
@@ -123,7 +180,6 @@ collect_argument(const char *p, char *out, size_t *len)
 		if (*p == c)
 			p++;
 	}
-	*out = '\0';
 	*len = static_cast<size_t>(out - start);
 	return p;
 }
@@ -152,57 +208,130 @@ make_room(char **argv, size_t *capacity, size_t used)
 	return argv;
 }
 
+/*
+ * Give back the whole pages between FROM and TO, which the split has left
+ * behind and will not read again; return where the next release starts.
+ */
+static char *
+release_pages(char *from, char *to)
+{
+	auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+	uintptr_t first =
+	    (reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1);
+	uintptr_t last = reinterpret_cast<uintptr_t>(to) & ~(page - 1);
+	if (last <= first)
+		return from;
+	VEK_RELEASE_PAGES(reinterpret_cast<void *>(first), last - first);
+	return reinterpret_cast<char *>(last);
+}
+
+/* Bytes of text between page releases while a response file is split. */
+constexpr size_t RELEASE_STEP = size_t{1} << 20;
+
+/*
+ * Split the SIZE bytes of TEXT, followed by a NUL, into a new vector,
+ * unquoting each argument in place and copying it into a block of its own.
+ * At least one argument comes out: an empty text gives one empty argument.
+ * With RELEASE, whole pages of the text behind the split are given back
+ * as it goes: a response file's text is read once, and holding it all
+ * beside its arguments would double what it costs.
+ */
+static char **
+split_in_place(char *text, size_t size, bool release)
+{
+	const char *end = text + size;
+	char *released = text;
+	char **argv = nullptr;
+	size_t capacity = 0, used = 0;
+	char *p = const_cast<char *>(skip_space(text));
+	do {
+		argv = make_room(argv, &capacity, used);
+		size_t len;
+		char *start = p;
+		p = collect_argument(p, end, start, &len);
+		char *arg = static_cast<char *>(checked_malloc(len + 1));
+		memcpy(arg, start, len);
+		arg[len] = '\0';
+		argv[used] = arg;
+		argv[++used] = nullptr;
+		p = const_cast<char *>(skip_space(p));
+		if (release &&
+		    static_cast<size_t>(p - released) >= RELEASE_STEP)
+			released = release_pages(released, p);
+	} while (*p != '\0');
+	return argv;
+}
+
 char **
 argv_split(const char *text)
 {
 	if (text == nullptr)
 		return nullptr;
-
-	/* No argument is longer than the text it came from. */
-	char *work = static_cast<char *>(checked_malloc(strlen(text) + 1));
-	char **argv = nullptr;
-	size_t capacity = 0, used = 0;
-	const char *p = skip_space(text);
-	/* At least once: an empty text is one empty argument. */
-	do {
-		argv = make_room(argv, &capacity, used);
-		size_t len;
-		p = collect_argument(p, work, &len);
-		argv[used] = static_cast<char *>(
-		    memcpy(checked_malloc(len + 1), work, len + 1));
-		argv[++used] = nullptr;
-		p = skip_space(p);
-	} while (*p != '\0');
+	/* Unquoted in a copy of its own: the caller's text stays as it is. */
+	size_t size = strlen(text);
+	char *work = static_cast<char *>(checked_malloc(size + 1));
+	memcpy(work, text, size + 1);
+	char **argv = split_in_place(work, size, false);
 	free(work);
 	return argv;
 }
 
-/* One argument and its newline; the caller holds the stream's lock.  Runs
- * of bytes that need no escape go out in one piece. */
-static bool
-write_argument(const char *arg, FILE *stream)
+/* Bytes gathered before they go to the stream in one write. */
+constexpr size_t WRITE_BATCH = size_t{64} * 1024;
+
+/* The response file as it is written: a batch of bytes, and its stream. */
+struct batch {
+	char *bytes;
+	size_t used;
+	FILE *stream;
+	bool failed;
+};
+
+static void
+flush_batch(struct batch *out)
 {
-	const char *p = arg;
-	while (*p != '\0') {
+	if (out->used > 0 && !out->failed &&
+	    fwrite(out->bytes, 1, out->used, out->stream) != out->used)
+		out->failed = true;
+	out->used = 0;
+}
+
+static void
+put(struct batch *out, const char *bytes, size_t len)
+{
+	if (out->used + len > WRITE_BATCH) {
+		flush_batch(out);
+		/* A run longer than the batch goes out as it is. */
+		if (len > WRITE_BATCH) {
+			if (!out->failed &&
+			    fwrite(bytes, 1, len, out->stream) != len)
+				out->failed = true;
+			return;
+		}
+	}
+	memcpy(out->bytes + out->used, bytes, len);
+	out->used += len;
+}
+
+/* One argument and its newline.  Runs of bytes that need no escape go
+ * out in one piece. */
+static void
+write_argument(const char *arg, struct batch *out)
+{
+	const char *p = arg, *end = arg + strlen(arg);
+	while (p < end) {
 		const char *run = p;
-		while (!is_special(static_cast<unsigned char>(*p)))
-			p++;
-		size_t len = static_cast<size_t>(p - run);
-		if (len > 0 && VEK_FWRITE_UNLOCKED(run, 1, len, stream) != len)
-			return false;
-		if (*p == '\0')
+		p = skip_plain(p, end);
+		put(out, run, static_cast<size_t>(p - run));
+		if (p == end)
 			break;
-		if (putc_unlocked('\\', stream) == EOF ||
-		    putc_unlocked(static_cast<unsigned char>(*p), stream) ==
-		        EOF)
-			return false;
-		p++;
+		const char escaped[2] = {'\\', *p++};
+		put(out, escaped, sizeof escaped);
 	}
 	/* Without the quotes an empty argument would vanish on reading. */
-	if (*arg == '\0' && (putc_unlocked('"', stream) == EOF ||
-	                     putc_unlocked('"', stream) == EOF))
-		return false;
-	return putc_unlocked('\n', stream) != EOF;
+	if (p == arg)
+		put(out, "\"\"", 2);
+	put(out, "\n", 1);
 }
 
 int
@@ -210,14 +339,15 @@ argv_write(char *const *argv, FILE *stream)
 {
 	if (stream == nullptr)
 		return 1;
-	/* Lock the stream once for the whole vector, not once per write:
-	 * archive commands name thousands of members. */
-	flockfile(stream);
-	bool written = true;
-	for (char *const *arg = argv; written && *arg != nullptr; arg++)
-		written = write_argument(*arg, stream);
-	funlockfile(stream);
-	return written ? 0 : 1;
+	/* Archive commands name a million members: gather them in a batch
+	 * of our own, and hand the stream a few large writes. */
+	struct batch out = {static_cast<char *>(checked_malloc(WRITE_BATCH)), 0,
+	                    stream, false};
+	for (char *const *arg = argv; !out.failed && *arg != nullptr; arg++)
+		write_argument(*arg, &out);
+	flush_batch(&out);
+	free(out.bytes);
+	return out.failed ? 1 : 0;
 }
 
 [[noreturn]] static void
@@ -227,35 +357,43 @@ expand_failed(const char *program, const char *reason)
 }
 
 /*
- * The whole text of the response file NAME in one read, ending at its first
- * NUL byte.  Null when it cannot be opened, sized or read: such an argument
- * is passed on as it is.
+ * The whole text of the response file NAME, ending at its first NUL byte,
+ * with its length in *SIZE.  Null when it cannot be opened, sized or read:
+ * such an argument is passed on as it is.
  */
 static char *
-read_response_file(const char *name)
+read_response_file(const char *name, size_t *size)
 {
-	FILE *file = fopen(name, "r");
-	if (file == nullptr)
+	int fd = open(name, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
 		return nullptr;
 
 	char *text = nullptr;
-	long size;
-	size_t got;
-	if (fseek(file, 0, SEEK_END) != 0 || (size = ftell(file)) < 0 ||
-	    fseek(file, 0, SEEK_SET) != 0)
+	off_t end = lseek(fd, 0, SEEK_END);
+	size_t got = 0;
+	if (end < 0 || lseek(fd, 0, SEEK_SET) != 0)
 		goto out;
+	/* Room for the NUL. */
 	text =
-	    static_cast<char *>(checked_malloc(static_cast<size_t>(size) + 1));
-	got = fread(text, 1, static_cast<size_t>(size), file);
-	/* A file that shrank meanwhile reads short without error: use it. */
-	if (got < static_cast<size_t>(size) && ferror(file)) {
-		free(text);
-		text = nullptr;
-		goto out;
+	    static_cast<char *>(checked_malloc(static_cast<size_t>(end) + 1));
+	/* A file that shrank meanwhile reads short: use what it holds. */
+	while (got < static_cast<size_t>(end)) {
+		ssize_t n =
+		    read(fd, text + got, static_cast<size_t>(end) - got);
+		if (n == 0)
+			break;
+		if (n > 0)
+			got += static_cast<size_t>(n);
+		else if (errno != EINTR) {
+			free(text);
+			text = nullptr;
+			goto out;
+		}
 	}
 	text[got] = '\0';
+	*size = strlen(text);
 out:
-	fclose(file);
+	close(fd);
 	return text;
 }
 
@@ -268,17 +406,21 @@ all_space(const char *text)
 /* An empty file must remove its "@" argument, while argv_split("") would
  * give one empty argument. */
 static char **
-file_arguments(const char *text)
+file_arguments(char *text, size_t size)
 {
 	if (!all_space(text))
-		return argv_split(text);
+		return split_in_place(text, size, true);
 	auto **none = static_cast<char **>(checked_malloc(sizeof(char *)));
 	none[0] = nullptr;
 	return none;
 }
 
-/* Put the arguments of FILE_ARGS in place of element AT, taking over their
- * strings; the array of FILE_ARGS is freed. */
+/*
+ * Put the arguments of FILE_ARGS in place of element AT, taking over their
+ * strings; the array of FILE_ARGS is freed.  The longer of the two arrays
+ * is the one grown, so that a file of a million arguments is not copied
+ * into a second array as large.
+ */
 static void
 splice(int *argcp, char ***argvp, int at, char **file_args)
 {
@@ -287,17 +429,32 @@ splice(int *argcp, char ***argvp, int at, char **file_args)
 	if (added > INT_MAX - count)
 		report_out_of_memory((static_cast<size_t>(count) + added) *
 		                     sizeof(char *));
+	size_t total = static_cast<size_t>(count) + 1 + added;
+	size_t head = static_cast<size_t>(at),
+	       tail = static_cast<size_t>(count - at);
 
 	char **argv = *argvp;
 	free(argv[at]);
-	argv = static_cast<char **>(checked_realloc(
-	    argv, (static_cast<size_t>(count) + 1 + added) * sizeof(char *)));
-	/* The tail moves with its terminating null. */
-	memmove(argv + at + added, argv + at + 1,
-	        static_cast<size_t>(count - at) * sizeof(char *));
-	memcpy(argv + at, file_args,
-	       static_cast<size_t>(added) * sizeof(char *));
-	free(file_args);
+	if (added > count) {
+		char **grown = static_cast<char **>(
+		    checked_realloc(file_args, total * sizeof(char *)));
+		memmove(grown + head, grown,
+		        static_cast<size_t>(added) * sizeof(char *));
+		memcpy(grown, argv, head * sizeof(char *));
+		/* The tail comes with its terminating null. */
+		memcpy(grown + head + added, argv + at + 1,
+		       tail * sizeof(char *));
+		free(argv);
+		argv = grown;
+	} else {
+		argv = static_cast<char **>(
+		    checked_realloc(argv, total * sizeof(char *)));
+		memmove(argv + head + added, argv + at + 1,
+		        tail * sizeof(char *));
+		memcpy(argv + head, file_args,
+		       static_cast<size_t>(added) * sizeof(char *));
+		free(file_args);
+	}
 	*argvp = argv;
 	*argcp = count - 1 + added;
 }
@@ -340,12 +497,13 @@ argv_expand(int *argcp, char ***argvp)
 			continue;
 		}
 
-		char *text = read_response_file(name);
+		size_t size;
+		char *text = read_response_file(name, &size);
 		if (text == nullptr) {
 			i++;
 			continue;
 		}
-		char **file_args = file_arguments(text);
+		char **file_args = file_arguments(text, size);
 		free(text);
 		if (*argvp == original)
 			*argvp = argv_dup(original);

@@ -13,12 +13,34 @@
 #define VEK_SENTINEL __attribute__((sentinel))
 #define VEK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
-/* Writes under a lock the caller already holds (flockfile). */
-#ifdef __GLIBC__
-#define VEK_FWRITE_UNLOCKED(buf, size, n, stream)                              \
-	fwrite_unlocked(buf, size, n, stream)
+#include <sys/mman.h>
+
+/* Give back pages of memory still allocated that will not be read again
+ * (they read as zeros if they are); a hint where there is no such call. */
+#ifdef MADV_DONTNEED
+#define VEK_RELEASE_PAGES(addr, len) madvise(addr, len, MADV_DONTNEED)
 #else
-#define VEK_FWRITE_UNLOCKED(buf, size, n, stream) fwrite(buf, size, n, stream)
+#define VEK_RELEASE_PAGES(addr, len) ((void)0)
+#endif
+
+/* Ask for huge pages for a large mapping: one page fault, not hundreds. */
+#ifdef MADV_HUGEPAGE
+#define VEK_ADVISE_HUGE_PAGES(addr, len) madvise(addr, len, MADV_HUGEPAGE)
+#else
+#define VEK_ADVISE_HUGE_PAGES(addr, len) ((void)0)
+#endif
+
+/* Move a mapping to a new size, or give null where it must be copied. */
+#ifdef MREMAP_MAYMOVE
+#define VEK_REMAP(addr, old_len, new_len) vek_remap(addr, old_len, new_len)
+static inline void *
+vek_remap(void *addr, size_t old_len, size_t new_len)
+{
+	void *moved = mremap(addr, old_len, new_len, MREMAP_MAYMOVE);
+	return moved == MAP_FAILED ? nullptr : moved;
+}
+#else
+#define VEK_REMAP(addr, old_len, new_len) ((void)(addr), nullptr)
 #endif
 
 /* One more than the highest signal number, real-time ones included. */
