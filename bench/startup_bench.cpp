@@ -1,9 +1,11 @@
 // Start-up overhead: the wall time each build of vek-ar adds to
 // "ar --plugin P t lib.a", against what minimal spawn-and-wait programs add
-// (the floors).  Every command runs once per round, in an order that turns
+// (the floors).  With --tool=PROGRAM that program (a no-op, say) stands in
+// for ar, so that little but the wrappers' own work is left to time.  Every command runs once per round, in an order that turns
 // round by round, so that machine noise falls on all of them alike; each
 // overhead is the median of the per-round differences from the direct run.
-//   startup_bench PLUGIN ROUNDS NAME=SPAWN_FLOOR... -- NAME=VEK_AR...
+//   startup_bench PLUGIN ROUNDS [--tool=PROGRAM] NAME=SPAWN_FLOOR... --
+//                 NAME=VEK_AR...
 // Each vek-ar is named with vek-nm and vek-ranlib beside it, as installed;
 // their sizes are reported too.
 #include <stdio.h>
@@ -54,14 +56,17 @@ main(int argc, char **argv)
 {
 	std::vector<contender> floors, wrappers;
 	int arg = 3;
+	std::string tool;
+	if (arg < argc && strncmp(argv[arg], "--tool=", 7) == 0)
+		tool = argv[arg++] + 7;
 	for (; arg < argc && strcmp(argv[arg], "--") != 0; arg++)
 		floors.push_back(parse_contender(argv[arg]));
 	for (arg++; arg < argc; arg++)
 		wrappers.push_back(parse_contender(argv[arg]));
 	if (floors.empty() || wrappers.empty()) {
 		fprintf(stderr,
-		        "usage: %s PLUGIN ROUNDS NAME=SPAWN_FLOOR... -- "
-		        "NAME=VEK_AR...\n",
+		        "usage: %s PLUGIN ROUNDS [--tool=PROGRAM] "
+		        "NAME=SPAWN_FLOOR... -- NAME=VEK_AR...\n",
 		        argv[0]);
 		return 2;
 	}
@@ -74,7 +79,7 @@ main(int argc, char **argv)
 	 * works out things from its own path, so another spelling of it
 	 * would time ar differently, not the wrapper.
 	 */
-	lay_out_tree(dir + "/tc", argv[1], ar);
+	lay_out_tree(dir + "/tc", argv[1], tool.empty() ? ar : tool);
 	const std::string seen_ar = tool_path_as_run(dir + "/tc", "ar");
 	std::string plugin = dir + "/tc/" VEK_REL_BIN_DIR
 	                           "/../" VEK_REL_PLUGIN_DIR
@@ -126,8 +131,8 @@ main(int argc, char **argv)
 	}
 	remove_tree(dir);
 
-	printf("rounds: %d; ar --plugin P t lib.a: %.1f us (median)\n", rounds,
-	       median(t_direct) * 1e6);
+	printf("rounds: %d; %s --plugin P t lib.a: %.1f us (median)\n", rounds,
+	       tool.empty() ? "ar" : tool.c_str(), median(t_direct) * 1e6);
 	printf("overhead over the direct run (median of per-round "
 	       "differences):\n");
 	for (const auto &f : floors)

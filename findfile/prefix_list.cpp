@@ -100,11 +100,18 @@ prefixes_from_env(const char *name, struct prefix_list *list)
 		prefixes_from_string(value, list);
 }
 
-/* A candidate must exist, not be a directory, and grant MODE. */
+/*
+ * A candidate must exist, not be a directory, and grant MODE.  ST is what
+ * it leads to; *IS_LINK says whether it is a symbolic link, which a caller
+ * may want to know, and which costs a second look only for a link.
+ */
 static bool
-acceptable(const char *path, int mode, struct stat *st)
+acceptable(const char *path, int mode, struct stat *st, bool *is_link)
 {
-	return stat(path, st) == 0 && !S_ISDIR(st->st_mode) &&
+	if (lstat(path, st) != 0)
+		return false;
+	*is_link = S_ISLNK(st->st_mode);
+	return (!*is_link || stat(path, st) == 0) && !S_ISDIR(st->st_mode) &&
 	       access(path, mode) == 0;
 }
 
@@ -150,9 +157,10 @@ find_in_prefixes_hooked(const struct prefix_list *list, const char *name,
 			if (hooks->tried != nullptr)
 				hooks->tried(buffer);
 			struct stat st;
-			if (acceptable(buffer, mode, &st) &&
+			bool is_link;
+			if (acceptable(buffer, mode, &st, &is_link) &&
 			    (hooks->passed_over == nullptr ||
-			     !hooks->passed_over(buffer, &st)))
+			     !hooks->passed_over(buffer, &st, is_link)))
 				return buffer;
 		}
 	}

@@ -47,9 +47,10 @@ struct lookup_hooks {
 	/* Given each candidate before it is tested; only lent for the call. */
 	void (*tried)(const char *candidate);
 	/* Given each candidate that passed the tests, with what stat said of
-	 * it; true passes it over and the search goes on.  Not asked of an
-	 * absolute NAME. */
-	bool (*passed_over)(const char *candidate, const struct stat *st);
+	 * it and whether it is a symbolic link; true passes it over and the
+	 * search goes on.  Not asked of an absolute NAME. */
+	bool (*passed_over)(const char *candidate, const struct stat *st,
+	                    bool is_link);
 };
 
 /*

@@ -3,7 +3,7 @@
  * and cleaning up.  Every process, pipe and descriptor operation goes
  * through the pipeline's backend table.  Temporary files are the exception:
  * they are made here (mkstemps, directly or through the temp-file module)
- * and removed with remove(), since creating and removing a named file needs
+ * and removed with unlink(), since creating and removing a named file needs
  * nothing a backend would change.
  */
 #include "pex/pex_impl.h"
@@ -491,7 +491,7 @@ pex_destroy(struct pex_pipeline *pipeline)
 	free(pipeline->child_statuses);
 	free(pipeline->child_usages);
 	for (int i = 0; i < pipeline->cleanup_file_count; i++) {
-		remove(pipeline->cleanup_files[i]);
+		unlink(pipeline->cleanup_files[i]);
 		free(pipeline->cleanup_files[i]);
 	}
 	free(pipeline->cleanup_files);

@@ -192,13 +192,6 @@ close_fd(struct pex_pipeline *, int fd)
 	return close(fd);
 }
 
-static pid_t
-reap(pid_t pid, int *status, struct rusage *resources, int options)
-{
-	return resources != nullptr ? wait4(pid, status, options, resources)
-	                            : waitpid(pid, status, options);
-}
-
 /*
  * Wait for the relay's child, taking the relayed signals as they come and
  * handing them on.  SIGCHLD is blocked like them, so that its coming after
@@ -209,14 +202,18 @@ reap_relaying(pid_t pid, int *status, struct rusage *resources)
 {
 	sigset_t wanted = relay->signals;
 	sigaddset(&wanted, SIGCHLD);
+	/* The child was started after SIGCHLD was blocked: until it ends,
+	 * one comes, so there is no need to look before the first sleep. */
 	for (;;) {
-		pid_t waited = reap(pid, status, resources, WNOHANG);
-		if (waited != 0)
-			return waited;
 		siginfo_t info;
 		int sig = sigwaitinfo(&wanted, &info);
-		if (sig > 0 && sig != SIGCHLD && relay->take(&info) != 0)
+		if (sig == SIGCHLD) {
+			pid_t waited = wait4(pid, status, WNOHANG, resources);
+			if (waited != 0)
+				return waited;
+		} else if (sig > 0 && relay->take(&info) != 0) {
 			kill(pid, sig);
+		}
 	}
 }
 
@@ -236,7 +233,7 @@ wait_child(struct pex_pipeline *, pid_t pid, int *status,
 	 * only a real failure of the wait is reported. */
 	do {
 		waited = relaying ? reap_relaying(pid, status, wanted)
-		                  : reap(pid, status, wanted, 0);
+		                  : wait4(pid, status, 0, wanted);
 	} while (waited < 0 && errno == EINTR);
 	if (relaying)
 		relay_child = 0;
@@ -306,7 +303,7 @@ constexpr pex_ops posix_pex_ops = {
     .open_for_write = open_for_write,
     .spawn_child = spawn_child,
     .close_fd = close_fd,
-    .wait_child = wait_child, /* wait4 when usage is wanted, else waitpid */
+    .wait_child = wait_child, /* wait4, with the usage when wanted */
     .make_pipe = make_pipe,
     .reader_from_fd = reader_from_fd,
     .writer_from_fd = writer_from_fd,

@@ -52,15 +52,6 @@ vek_remap(void *addr, size_t old_len, size_t new_len)
 #define VEK_NSIG 65
 #endif
 
-/* The running program's own file, as the kernel knows it. */
-#if defined(__linux__)
-#define VEK_SELF_EXE "/proc/self/exe"
-#elif defined(__FreeBSD__)
-#define VEK_SELF_EXE "/proc/curproc/file"
-#else
-#define VEK_SELF_EXE ""
-#endif
-
 #ifndef PATH_MAX
 #define PATH_MAX 1024
 #endif

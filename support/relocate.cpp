@@ -16,13 +16,6 @@
 #include "support/char_class.h"
 #include "support/portability.h"
 
-/*
- * A $PATH candidate up to this size is built on the stack: that covers any
- * ordinary PATH while keeping the frame within one page; a longer one goes
- * to the heap.
- */
-constexpr size_t CANDIDATE_STACK_SIZE = 4031;
-
 static const char up_one_level[] = "../";
 
 static size_t
@@ -104,11 +97,23 @@ path_basename_dos(const char *path)
 	return base;
 }
 
+/* A malloc copy of TEXT, or null. */
+static char *
+copy_of(const char *text)
+{
+	size_t size = strlen(text) + 1;
+	char *copy = static_cast<char *>(malloc(size));
+	return copy != nullptr ? static_cast<char *>(memcpy(copy, text, size))
+	                       : nullptr;
+}
+
 char *
 real_path_dup(const char *path)
 {
-	char resolved[PATH_MAX];
-	return strdup(realpath(path, resolved) != nullptr ? resolved : path);
+	/* Sized by the C library: a PATH_MAX buffer of ours would be pages of
+	 * stack to touch at every start. */
+	char *resolved = realpath(path, nullptr);
+	return resolved != nullptr ? resolved : copy_of(path);
 }
 
 /* access(X_OK) alone also passes a searchable directory of that name. */
@@ -254,13 +259,12 @@ out:
 
 /*
  * PROGNAME as it was started: a name without '/' was found through $PATH,
- * so it is the first runnable file of that name there, built in
- * STACK_CANDIDATE (CANDIDATE_STACK_SIZE bytes) or, when longer, in a new
- * *HEAP_CANDIDATE the caller frees.  PROGNAME itself when it holds a '/',
- * $PATH is unset or nothing there runs; null when memory runs out.
+ * so it is the first runnable file of that name there, built in a new
+ * *CANDIDATE the caller frees.  PROGNAME itself when it holds a '/', $PATH
+ * is unset or nothing there runs; null when memory runs out.
  */
 static const char *
-as_started(const char *progname, char *stack_candidate, char **heap_candidate)
+as_started(const char *progname, char **candidate)
 {
 	const char *path_value = getenv("PATH");
 	if (path_basename(progname) != progname || path_value == nullptr)
@@ -269,16 +273,12 @@ as_started(const char *progname, char *stack_candidate, char **heap_candidate)
 	/* The longest element and its '/', or "./" for an empty one. */
 	size_t dir_room = strlen(path_value) + 1;
 	size_t size = (dir_room < 2 ? 2 : dir_room) + strlen(progname) + 1;
-	char *candidate = stack_candidate;
-	if (size > CANDIDATE_STACK_SIZE) {
-		*heap_candidate = static_cast<char *>(malloc(size));
-		if (*heap_candidate == nullptr)
-			return nullptr;
-		candidate = *heap_candidate;
-	}
-	return path_list_walk(path_value, candidate, runnable_in,
+	*candidate = static_cast<char *>(malloc(size));
+	if (*candidate == nullptr)
+		return nullptr;
+	return path_list_walk(path_value, *candidate, runnable_in,
 	                      const_cast<char *>(progname))
-	           ? candidate
+	           ? *candidate
 	           : progname;
 }
 
@@ -287,14 +287,12 @@ as_started(const char *progname, char *stack_candidate, char **heap_candidate)
 static char *
 locate(const char *progname, bool resolve_links)
 {
-	char stack_candidate[CANDIDATE_STACK_SIZE];
-	char *heap_candidate = nullptr;
-	const char *started =
-	    as_started(progname, stack_candidate, &heap_candidate);
+	char *candidate = nullptr;
+	const char *started = as_started(progname, &candidate);
 	char *located = started == nullptr ? nullptr
 	                : resolve_links    ? real_path_dup(started)
-	                                   : strdup(started);
-	free(heap_candidate);
+	                                   : copy_of(started);
+	free(candidate);
 	return located;
 }
 

@@ -68,7 +68,9 @@ static struct pex_relay relay = {};
 void
 interrupt_catch(void)
 {
-	signal(SIGCHLD, SIG_DFL);
+	struct sigaction by_default = {};
+	by_default.sa_handler = SIG_DFL;
+	sigaction(SIGCHLD, &by_default, nullptr);
 
 	sigset_t block;
 	sigemptyset(&block);
@@ -126,14 +128,14 @@ void
 interrupt_die(int sig)
 {
 	sigset_t only;
-	/* The tool wrote its core, if any: ours would take its place. */
-	struct rlimit no_core;
-	if (getrlimit(RLIMIT_CORE, &no_core) == 0) {
-		no_core.rlim_cur = 0;
-		setrlimit(RLIMIT_CORE, &no_core);
-	}
+	/* The tool wrote its core, if any: ours would take its place.  We are
+	 * about to end, so the hard limit may go too. */
+	const struct rlimit no_core = {0, 0};
+	setrlimit(RLIMIT_CORE, &no_core);
 
-	signal(sig, SIG_DFL);
+	struct sigaction by_default = {};
+	by_default.sa_handler = SIG_DFL;
+	sigaction(sig, &by_default, nullptr);
 	sigemptyset(&only);
 	sigaddset(&only, sig);
 	sigprocmask(SIG_UNBLOCK, &only, nullptr);

@@ -37,8 +37,6 @@ response_file_create(void)
 	return response_path;
 }
 
-static const size_t response_buffer_size = size_t{64} * 1024;
-
 /* A half-written file helps nobody and takes the space the next run
  * needs: the fatal exit removes it, but the message names it.  WHAT is
  * "open", "write to" or "close". */
@@ -57,13 +55,9 @@ response_file_write(char *const *child_argv, char *run_argv[3])
 	FILE *out = fdopen(response_fd, "w");
 	if (out == nullptr)
 		fail("open");
-	/* Archive commands run to megabytes: write them in few large pieces.
-	 * The buffer must be ours; given none, stdio keeps its own size. */
-	setvbuf(out, static_cast<char *>(checked_malloc(response_buffer_size)),
-	        _IOFBF, response_buffer_size);
-	/* The tool path stays on the command line; the rest goes to the file.
-	 * A write refused at the end (no room, a file-size limit) shows in
-	 * the flush. */
+	/* The tool path stays on the command line; the rest goes to the file,
+	 * which argv_write hands the stream in large pieces.  A write refused
+	 * at the end (no room, a file-size limit) shows in the flush. */
 	if (argv_write(child_argv + 1, out) != 0 || fflush(out) != 0)
 		fail("write to");
 	if (fclose(out) == EOF)

@@ -130,7 +130,7 @@ trace_location(void)
 	trace_name(relocated_lib_prefix);
 	fputs("\n  - libexec prefix: ", stderr);
 	trace_name(relocated_libexec_prefix);
-	fputc('\n', stderr);
+	fputs("\n", stderr);
 }
 
 /* The search lists, and the trace switch that shows them at work. */
@@ -149,7 +149,7 @@ trace_line(const char *head, const char *name)
 {
 	fputs(head, stderr);
 	trace_name(name);
-	fputc('\n', stderr);
+	fputs("\n", stderr);
 }
 
 static void
@@ -182,33 +182,26 @@ lookup(const struct prefix_list *list, const char *name, int mode,
 }
 
 /*
- * Whether the file ST is this very program: the file the kernel runs, or
- * the one we located (which a user-mode emulator's /proc cannot hide).
+ * Whether the file ST is this very program, as located from its name.  A
+ * caller may lie about that name for the first start; every start of ours
+ * after it tells the truth, so a chain of them stops at the second.
  */
 static bool
 this_program(const struct stat *st)
 {
-	static struct stat self[2];
-	static int known[2] = {-1, -1};
-	const char *const names[2] = {VEK_SELF_EXE, located_program};
-	for (int i = 0; i < 2; i++) {
-		if (known[i] < 0)
-			known[i] = names[i] != nullptr &&
-			           stat(names[i], &self[i]) == 0;
-		if (known[i] != 0 && st->st_dev == self[i].st_dev &&
-		    st->st_ino == self[i].st_ino)
-			return true;
-	}
-	return false;
+	static struct stat self;
+	static int known = -1;
+	if (known < 0)
+		known = located_program != nullptr &&
+		        stat(located_program, &self) == 0;
+	return known != 0 && st->st_dev == self.st_dev &&
+	       st->st_ino == self.st_ino;
 }
 
-/* The program name PATH's links end in, if it is one of ours, or null. */
+/* The name of ours that the link PATH leads to, or null. */
 static const char *
 our_name_behind(const char *path)
 {
-	struct stat st;
-	if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode))
-		return nullptr;
 	char *resolved = realpath(path, nullptr);
 	if (resolved == nullptr)
 		return nullptr;
@@ -228,14 +221,14 @@ our_name_behind(const char *path)
  * and again, each level waiting on the next.
  */
 static bool
-one_of_ours(const char *candidate, const struct stat *st)
+one_of_ours(const char *candidate, const struct stat *st, bool is_link)
 {
 	if (this_program(st)) {
 		if (tracing)
 			fputs("  - passed over: it is this program\n", stderr);
 		return true;
 	}
-	const char *ours = our_name_behind(candidate);
+	const char *ours = is_link ? our_name_behind(candidate) : nullptr;
 	if (ours != nullptr && tracing)
 		fprintf(stderr, "  - passed over: it is %s, one of ours\n",
 		        ours);
@@ -247,10 +240,10 @@ trace_words(const char *head, char *const *argv)
 {
 	fputs(head, stderr);
 	for (char *const *arg = argv; *arg != nullptr; arg++) {
-		fputc(' ', stderr);
+		fputs(" ", stderr);
 		fputs(quote_word(*arg), stderr);
 	}
-	fputc('\n', stderr);
+	fputs("\n", stderr);
 }
 
 /*

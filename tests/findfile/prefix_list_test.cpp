@@ -401,7 +401,7 @@ record_tried(const char *candidate)
 }
 
 bool
-refuse_one(const char *candidate, const struct stat *st)
+refuse_one(const char *candidate, const struct stat *st, bool)
 {
 	return S_ISREG(st->st_mode) && candidate == refused;
 }
