@@ -3,7 +3,9 @@
 # library; static against musl), each hardened (the default) and with
 # -DVEK_HARDEN=OFF, install each into a scratch prefix and run both
 # benchmarks: start-up overhead of the six against the dynamic and the
-# static musl spawn floors, and response files with the dynamic build.
+# static musl spawn floors (running ar, then the musl ones running a
+# static no-op tool), and response files with the dynamic and the musl
+# builds (and one of 100 MB with the dynamic build).
 # Arguments: start-up rounds, response-file path count, response-file runs.
 set -eu
 cd "$(dirname "$0")/.."
@@ -37,7 +39,7 @@ done
 
 b=build/bench
 plugin=build/tests/common/libmerx_plugin.so
-echo "== start-up overhead"
+echo "== start-up overhead, tool: ar t lib.a"
 "$b/startup_bench" "$plugin" "${1:-1000}" \
 	dynamic="$b/spawn_floor" musl-static="$b/spawn_floor_musl" -- \
 	dynamic="$trees/build/bin/vek-ar" \
@@ -46,6 +48,15 @@ echo "== start-up overhead"
 	dynamic-unhardened="$trees/build-unhardened/bin/vek-ar" \
 	static-host-libc-unhardened="$trees/build-static-unhardened/bin/vek-ar" \
 	musl-static-unhardened="$trees/build-musl-unhardened/bin/vek-ar"
-echo "== response files"
-"$b/rsp_bench" build/wrapper/vek-ar "$b/noop_tool" "$plugin" \
-	"${2:-1000000}" "${3:-5}"
+echo "== start-up overhead, tool: a static musl no-op"
+"$b/startup_bench" "$plugin" "${1:-1000}" --tool="$(pwd)/$b/noop_tool_musl" \
+	musl-static="$b/spawn_floor_musl" -- \
+	musl-static="$trees/build-musl/bin/vek-ar" \
+	musl-static-unhardened="$trees/build-musl-unhardened/bin/vek-ar"
+for b_tree in build build-musl; do
+	echo "== response files, $b_tree"
+	"$b/rsp_bench" "$trees/$b_tree/bin/vek-ar" "$b/noop_tool" "$plugin" \
+		"${2:-1000000}" "${3:-5}"
+done
+echo "== a 100 MB response file, build"
+"$b/rsp_bench" "$trees/build/bin/vek-ar" "$b/noop_tool" "$plugin" 2330000 1
