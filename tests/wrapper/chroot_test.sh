@@ -6,11 +6,10 @@
 # must be.  Skipped where chroot is not allowed.
 # Usage: chroot_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN REL_TOOL STAND_IN
 set -eu
-build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4 rel_tool=$5 stand_in=$6
+stand_in=$6
 . "$(dirname "$0")/tree.sh"
 
 scratch chroot
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 root=$top/root
 mkdir "$root"
@@ -21,7 +20,7 @@ if readelf -l "$root/tc/$rel_bin/vek-ar" | grep -q 'program interpreter'; then
 	exit 77
 fi
 mkdir "$root/tmp"
-cp "$plugin" "$root/tc/$rel_plugin/libmerx_plugin.so"
+plant "$root/tc"
 for t in ar nm ranlib; do
 	cp "$stand_in" "$root/tc/$rel_tool/$t"
 done

@@ -2,10 +2,8 @@
 # cpack's .tar.gz unpacked anywhere is a working tree with the manuals.
 # Usage: package_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN REL_TOOL
 set -eu
-build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4 rel_tool=$5
-top=$(mktemp -d /tmp/vek-package-XXXXXX)
-trap 'rm -rf "$top"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/tree.sh"
+scratch package
 
 cpack --config "$build/CPackConfig.cmake" -G TGZ -B "$top/out" \
 	>"$top/cpack.log" 2>&1 || { cat "$top/cpack.log"; fail cpack; }
@@ -19,13 +17,11 @@ for p in vek-ar vek-nm vek-ranlib; do
 done
 [ -d "$tree/$rel_plugin" ] && [ -d "$tree/$rel_tool" ] || fail "layout"
 
-cp "$plugin" "$tree/$rel_plugin/libmerx_plugin.so"
-ln -s "$(command -v ar)" "$tree/$rel_tool/ar"
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
-export ASAN_OPTIONS
+plant "$tree"
+platform_tools "$tree" ar
 cd "$top"
 printf 'int f(void) { return 1; }\n' >f.c
 cc -c f.c
-"$tree/$rel_bin/vek-ar" rcs libf.a f.o || fail "vek-ar from the package"
-[ "$("$tree/$rel_bin/vek-ar" t libf.a)" = f.o ] || fail "members"
+"$bin/vek-ar" rcs libf.a f.o || fail "vek-ar from the package"
+[ "$("$bin/vek-ar" t libf.a)" = f.o ] || fail "members"
 echo "package: ok"

@@ -5,21 +5,12 @@
 # linked against it must build, run and print the right sum.
 # Usage: real_clients_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN [REL_TOOL]
 set -eu
-build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4
 . "$(dirname "$0")/tree.sh"
-
-for tool in ninja make cc; do
-	command -v $tool >/dev/null || { echo "no $tool: skipped"; exit 77; }
-done
+needs ninja make cc
 
 scratch clients
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
 install_tree "$top/tc"
-cp "$plugin" "$top/tc/$rel_plugin/libmerx_plugin.so"
-bin=$top/tc/$rel_bin
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
-export ASAN_OPTIONS
+plant "$top/tc"
 
 src=$top/src
 mkdir -p "$src"

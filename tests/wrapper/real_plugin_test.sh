@@ -8,12 +8,13 @@
 # path takes into the wrapper's response file.
 # Usage: real_plugin_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN REL_TOOL CASE
 set -eu
-build=$1 rel_bin=$3 rel_plugin=$4 which_case=$6
+which_case=$6
 . "$(dirname "$0")/tree.sh"
 lto_namespace "$0" "$@"
 
 scratch plugin
-lto_tree "$top/tool chain"
+install_tree "$top/tool chain"
+plant "$top/tool chain" "$lto_plugin"
 cd "$top"
 mkdir tmp
 TMPDIR=$top/tmp
@@ -67,7 +68,7 @@ nm_archive)
 ar_index_links) objects 36; prepare=fresh check=links; contrast ar rcs lib.a part_*.o ;;
 ranlib_index) objects 36; prepare=unindexed; contrast ranlib lib.a ;;
 response_file)
-	objects 300
+	objects 30
 	for o in part_*.o; do mv "$o" "linked ${o%.o} file.o"; done
 	{ echo 'rcs lib.a'; for o in linked*; do echo "'$o'"; done; } >objects.rsp
 	prepare=fresh check=no_trace; contrast ar @objects.rsp ;;

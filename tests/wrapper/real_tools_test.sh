@@ -4,24 +4,15 @@
 # the platform's ar, nm and ranlib and our plug-in fixture.
 # Usage: real_tools_test.sh BUILD_DIR PLUGIN REL_BIN REL_PLUGIN REL_TOOL
 set -eu
-build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4 rel_tool=$5
 . "$(dirname "$0")/tree.sh"
 
 scratch real
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
 install_tree "$top/first"
 mv "$top/first" "$top/tc"
-cp "$plugin" "$top/tc/$rel_plugin/libmerx_plugin.so"
-for t in ar nm ranlib; do
-	ln -s "$(command -v $t)" "$top/tc/$rel_tool/$t"
-done
+plant "$top/tc"
+platform_tools "$top/tc" ar nm ranlib
 ln -s "$top/tc" "$top/link"
 bin=$top/link/$rel_bin
-
-# The wrappers free nothing by design; leak reports would be noise.
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
-export ASAN_OPTIONS
 
 cd "$top"
 printf 'int one(void) { return 1; }\n' >one.c

@@ -1,5 +1,30 @@
-# Sourced by the shell tests, after they set $build and $rel_bin.
-#
+# Sourced by the shell tests.  Each is called by CTest with the build
+# directory, the plug-in fixture, and the tree's relative bin, plug-in and
+# tool directories, then its own arguments; sourcing this sets $build,
+# $plugin, $rel_bin, $rel_plugin and $rel_tool from them.  Exit status 77
+# skips.
+build=$1 plugin=$2 rel_bin=$3 rel_plugin=$4 rel_tool=$5
+
+skip() { echo "skipped: $*"; exit 77; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# needs COMMAND...: skip unless every one is there.
+needs() {
+	for c; do
+		command -v "$c" >/dev/null || skip "no $c"
+	done
+}
+
+# The programs free nothing by design: a leak report of theirs is noise.
+ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
+export ASAN_OPTIONS
+
+# scratch TAG: a fresh directory $top under /tmp, removed on exit.
+scratch() {
+	top=$(mktemp -d "/tmp/vek-$1-XXXXXX")
+	trap 'rm -rf "$top"' EXIT
+}
+
 # install_tree DEST: put the tree under test at DEST.  That is this build
 # installed, or, when $VEK_TEST_PROGRAM_DIR names the bin directory of
 # another installed tree (another build's programs, say the static musl
@@ -13,24 +38,37 @@ install_tree() {
 	fi
 }
 
-skip() { echo "skipped: $*"; exit 77; }
-
-# scratch TAG: a fresh directory $top under /tmp, removed on exit.
-scratch() {
-	top=$(mktemp -d "/tmp/vek-$1-XXXXXX")
-	trap 'rm -rf "$top"' EXIT
+# plant TREE [PLUGIN]: PLUGIN (a link to it; the fixture, copied, when not
+# given) as TREE's plug-in; sets $bin to TREE's bin directory.
+plant() {
+	if [ -n "${2:-}" ]; then
+		ln -s "$2" "$1/$rel_plugin/libmerx_plugin.so"
+	else
+		cp "$plugin" "$1/$rel_plugin/libmerx_plugin.so"
+	fi
+	bin=$1/$rel_bin
 }
-fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# platform_tools TREE TOOL...: the platform's TOOLs, linked into TREE's
+# tool directory.
+platform_tools() {
+	tool_dir=$1/$rel_tool
+	shift
+	for t; do
+		ln -s "$(command -v "$t")" "$tool_dir/$t"
+	done
+}
 
 # lto_namespace SCRIPT [ARG...], called as lto_namespace "$0" "$@": for
-# tests of link-time objects with LLVM's plug-in ($lto_plugin).  Debian's
+# tests of link-time objects with LLVM's plug-in ($lto_plugin).  Skips when
+# clang, the plug-in or a namespace is missing; a test that needs more
+# says so with needs before calling it.  Debian's
 # binutils load every plug-in in their auto-load folders by themselves, so
 # the plain tools would read these objects anyway: SCRIPT is run again in
 # a private mount namespace (a user namespace too when not root) with an
 # empty tmpfs over each such folder, which the real folders never see.
-# Exits 77 saying why when clang, the plug-in or a namespace is missing.
 lto_namespace() {
-	command -v clang >/dev/null || skip "no clang"
+	needs clang
 	lto_plugin=$(cd "$(clang -print-resource-dir)/../.." && pwd)/LLVMgold.so
 	[ -f "$lto_plugin" ] || skip "no $lto_plugin (llvm-*-linker-tools)"
 	[ -z "${VEK_AUTOLOAD_HIDDEN:-}" ] || return 0
@@ -48,16 +86,6 @@ lto_namespace() {
 	VEK_AUTOLOAD_HIDDEN=
 	skip "no private mount namespace to hide the plug-in auto-load folders" \
 		"in (unshare -m needs root, or user namespaces)"
-}
-
-# lto_tree DEST: install_tree DEST with LLVM's plug-in as the toolchain's;
-# sets $bin to its bin directory.
-lto_tree() {
-	install_tree "$1"
-	ln -s "$lto_plugin" "$1/$rel_plugin/libmerx_plugin.so"
-	bin=$1/$rel_bin
-	ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
-	export ASAN_OPTIONS
 }
 
 # write_parts DIR N: DIR/part_1.c .. part_N.c, each returning its number,
@@ -81,7 +109,8 @@ write_parts() {
 	} >"$1/main.c"
 }
 
-# lto_client BUILD TOOL...: after lto_tree, for a real build system.  BUILD
+# lto_client BUILD TOOL...: after lto_namespace and plant with
+# $lto_plugin, for a real build system.  BUILD
 # DIR AR RANLIB NM configures and builds, in DIR, a library of 30
 # link-time objects ($src, from write_parts) and a program "app" linked
 # against it.  With the platform's tools the link must fail (the control);
