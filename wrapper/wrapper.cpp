@@ -26,6 +26,7 @@
 #include "wrapper/personality.h"
 #include "wrapper/response_file.h"
 #include "wrapper/search_setup.h"
+#include "wrapper/trace.h"
 
 static const char plugin_file_name[] = "libmerx_plugin.so";
 
@@ -102,83 +103,23 @@ child_argv(char *tool, char *plugin, int argc, char **argv)
 	return child;
 }
 
-/*
- * VEK_TRACE set to anything but "" shows on standard error where we looked
- * and what we ran, for the user whose build cannot find the plug-in.  Every
- * line of it is printed here; the lookups' own trace stays off.  A name or
- * argument holding a control byte, or a byte above 126, is written as the
- * shell's $'...', so that no line can pass for another and nothing reaches
- * the terminal raw.
- */
-static bool tracing = false;
-
-static void
-trace_name(const char *name)
-{
-	fputs(quote_name(name), stderr);
-}
-
-static void
-trace_location(void)
-{
-	/* A $'...' name needs no quotes around it. */
-	const char *from = quote_name(locating_name);
-	const char *mark = from == locating_name ? "'" : "";
-	fprintf(stderr, "Install location worked out from %s%s%s\n", mark, from,
-	        mark);
-	fputs("  - library prefix: ", stderr);
-	trace_name(relocated_lib_prefix);
-	fputs("\n  - libexec prefix: ", stderr);
-	trace_name(relocated_libexec_prefix);
-	fputs("\n", stderr);
-}
-
-/* The search lists, and the trace switch that shows them at work. */
+/* The search lists, and the trace of where they lead. */
 static void
 set_up_search(const char *self)
 {
-	const char *trace = getenv("VEK_TRACE");
-	tracing = trace != nullptr && *trace != '\0';
 	search_setup(self);
-	if (tracing)
+	if (trace_wanted())
 		trace_location();
 }
 
-static void
-trace_line(const char *head, const char *name)
-{
-	fputs(head, stderr);
-	trace_name(name);
-	fputs("\n", stderr);
-}
-
-static void
-trace_tried(const char *candidate)
-{
-	trace_line("  - tried: ", candidate);
-}
-
-/*
- * find_in_prefixes through HOOKS (their TRIED set here), showing each
- * candidate it tries when tracing.
- */
+/* find_in_prefixes through HOOKS, shown when tracing. */
 static char *
 lookup(const struct prefix_list *list, const char *name, int mode,
        struct lookup_hooks hooks)
 {
-	if (!tracing)
-		return find_in_prefixes_hooked(list, name, mode, &hooks);
-	fprintf(stderr, "Looking for '%s'\n", name);
-	hooks.tried = trace_tried;
-	char *found = find_in_prefixes_hooked(list, name, mode, &hooks);
-	if (found != nullptr)
-		trace_line("  - found: ", found);
-	else if (list->entries == nullptr)
-		fputs("  - failed: no entries in prefix list\n  - not found\n",
-		      stderr);
-	else
-		fputs("  - not found\n", stderr);
-	return found;
+	return trace_wanted()
+	           ? trace_lookup(list, name, mode, hooks)
+	           : find_in_prefixes_hooked(list, name, mode, &hooks);
 }
 
 /*
@@ -223,42 +164,12 @@ our_name_behind(const char *path)
 static bool
 one_of_ours(const char *candidate, const struct stat *st, bool is_link)
 {
-	if (this_program(st)) {
-		if (tracing)
-			fputs("  - passed over: it is this program\n", stderr);
-		return true;
-	}
-	const char *ours = is_link ? our_name_behind(candidate) : nullptr;
-	if (ours != nullptr && tracing)
-		fprintf(stderr, "  - passed over: it is %s, one of ours\n",
-		        ours);
-	return ours != nullptr;
-}
-
-static void
-trace_words(const char *head, char *const *argv)
-{
-	fputs(head, stderr);
-	for (char *const *arg = argv; *arg != nullptr; arg++) {
-		fputs(" ", stderr);
-		fputs(quote_word(*arg), stderr);
-	}
-	fputs("\n", stderr);
-}
-
-/*
- * The command line the tool is started with.  Through a response file, the
- * file's name and the arguments the tool will read from it, from CHILD's
- * second on, come first.
- */
-static void
-trace_run(char *const *argv, char *const *child, const char *response_path)
-{
-	if (response_path != nullptr) {
-		trace_line("Response file: ", response_path);
-		trace_words("  - holds:", child + 1);
-	}
-	trace_words("Running:", argv);
+	bool self = this_program(st);
+	const char *ours =
+	    !self && is_link ? our_name_behind(candidate) : nullptr;
+	if ((self || ours != nullptr) && trace_wanted())
+		trace_passed_over(ours);
+	return self || ours != nullptr;
 }
 
 /*
@@ -318,7 +229,7 @@ static struct run_outcome
 run_tool(char *const *argv, char *const *child, const char *response_path)
 {
 	struct run_outcome run = {};
-	if (tracing)
+	if (trace_wanted())
 		trace_run(argv, child, response_path);
 	if (interrupt_first() != 0)
 		return run;
@@ -384,8 +295,8 @@ tell_ending(const struct ending *end, const char *tool,
 	case ending_note::not_run:
 		fprintf(stderr, "Error running %s: %s\n", quote_name(tool),
 		        run->failed);
-		if (tracing && run->err != 0)
-			fprintf(stderr, "  - reason: %s\n", strerror(run->err));
+		if (trace_wanted() && run->err != 0)
+			trace_reason(run->err);
 		break;
 	case ending_note::tool_killed: {
 		int sig = WTERMSIG(run->status);
