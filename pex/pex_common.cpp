@@ -2,9 +2,9 @@
  * The pipeline itself: stages, their redirections, collecting the children
  * and cleaning up.  Every process, pipe and descriptor operation goes
  * through the pipeline's backend table.  Temporary files are the exception:
- * they are made here (mkstemps, directly or through the temp-file module)
- * and removed with unlink(), since creating and removing a named file needs
- * nothing a backend would change.
+ * they are made through the temp-file module and removed with unlink(),
+ * since creating and removing a named file needs nothing a backend would
+ * change.
  */
 #include "pex/pex_impl.h"
 
@@ -16,9 +16,6 @@
 #include "support/checked.h"
 #include "support/join.h"
 #include "support/temp_file.h"
-
-static const char unique_part[] = "XXXXXX";
-constexpr size_t unique_length = sizeof unique_part - 1;
 
 struct pex_pipeline *
 pex_create_with_ops(int flags, const char *caller_name, const char *temp_stem,
@@ -63,30 +60,6 @@ pex_free_name(const char *name)
 	free(const_cast<char *>(name));
 }
 
-static bool
-ends_in_unique_part(const char *stem)
-{
-	size_t length = strlen(stem);
-	return length >= unique_length &&
-	       strcmp(stem + length - unique_length, unique_part) == 0;
-}
-
-/* A new empty file named after the stem, its last six bytes made unique. */
-static char *
-file_from_stem(const char *stem)
-{
-	char *name = ends_in_unique_part(stem)
-	                 ? checked_strdup(stem)
-	                 : join_strings(stem, unique_part, nullptr);
-	int fd = mkstemps(name, 0);
-	if (fd < 0) {
-		free(name);
-		return nullptr;
-	}
-	close(fd);
-	return name;
-}
-
 const char *
 pex_temp_name(struct pex_pipeline *pipeline, int flags, const char *name)
 {
@@ -97,7 +70,8 @@ pex_temp_name(struct pex_pipeline *pipeline, int flags, const char *name)
 	if (name != nullptr)
 		return stem != nullptr ? join_strings(stem, name, nullptr)
 		                       : temp_file_make(name);
-	return stem != nullptr ? file_from_stem(stem) : temp_file_make(nullptr);
+	return stem != nullptr ? temp_file_from_stem(stem)
+	                       : temp_file_make(nullptr);
 }
 
 /*

@@ -32,7 +32,7 @@ pex_set_relay(const struct pex_relay *to_use)
 }
 
 /* New files are open to everyone, as far as the umask allows. */
-constexpr mode_t new_file_mode =
+constexpr mode_t NEW_FILE_MODE =
     S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
 
 static int
@@ -45,7 +45,7 @@ static int
 open_for_write(struct pex_pipeline *, const char *name, int, int append)
 {
 	int mode = O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC);
-	return open(name, mode, new_file_mode);
+	return open(name, mode, NEW_FILE_MODE);
 }
 
 /* Make FD the child's descriptor TARGET, and drop the original. */

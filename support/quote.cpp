@@ -33,18 +33,18 @@ shell_plain(const char *word)
 	return true;
 }
 
-static const char named_from[] = "\a\b\t\n\v\f\r\x1b\\'";
-static const char named_as[] = "abtnvfre\\'";
+static const char NAMED_BYTES[] = "\a\b\t\n\v\f\r\x1b\\'";
+static const char NAMED_LETTERS[] = "abtnvfre\\'";
 
 /* What byte C becomes inside $'...'; its length, written to OUT if set. */
 static size_t
 escaped(unsigned char c, char *out)
 {
-	const char *named = c != '\0' ? strchr(named_from, c) : nullptr;
+	const char *named = c != '\0' ? strchr(NAMED_BYTES, c) : nullptr;
 	if (named != nullptr) {
 		if (out != nullptr) {
 			out[0] = '\\';
-			out[1] = named_as[named - named_from];
+			out[1] = NAMED_LETTERS[named - NAMED_BYTES];
 		}
 		return 2;
 	}

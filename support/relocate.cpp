@@ -16,7 +16,7 @@
 #include "support/char_class.h"
 #include "support/portability.h"
 
-static const char up_one_level[] = "../";
+static const char UP_ONE_LEVEL[] = "../";
 
 static size_t
 count_separator_runs(const char *path)
@@ -187,7 +187,7 @@ static char *
 assemble(char *const *dir, int dir_count, int ups, char *const *down,
          int down_count)
 {
-	size_t up_len = sizeof up_one_level - 1;
+	size_t up_len = sizeof UP_ONE_LEVEL - 1;
 	size_t len = joined_length(dir, dir_count) +
 	             static_cast<size_t>(ups) * up_len +
 	             joined_length(down, down_count);
@@ -196,7 +196,7 @@ assemble(char *const *dir, int dir_count, int ups, char *const *down,
 		return nullptr;
 	char *end = append_components(result, dir, dir_count);
 	for (int i = 0; i < ups; i++, end += up_len)
-		memcpy(end, up_one_level, up_len);
+		memcpy(end, UP_ONE_LEVEL, up_len);
 	end = append_components(end, down, down_count);
 	*end = '\0';
 	return result;

@@ -21,8 +21,7 @@ static char *cached_temp_dir = nullptr;
 /* Even the current directory, the last resort, was not safe. */
 static bool temp_dir_refused = false;
 
-static const char default_prefix[] = "cc";
-static const char unique_part[] = "XXXXXX";
+static const char DEFAULT_PREFIX[] = "cc";
 
 /*
  * What one walk may do before it gives up: follow as many links as the
@@ -50,7 +49,7 @@ constexpr uid_t OVERFLOW_UID = 65534;
 static bool
 in_user_namespace(void)
 {
-	static const char whole_range[] = "0 0 4294967295";
+	static const char WHOLE_RANGE[] = "0 0 4294967295";
 	char map[64];
 	ssize_t got = -1;
 	int fd = open("/proc/self/uid_map", O_RDONLY | O_CLOEXEC);
@@ -71,8 +70,8 @@ in_user_namespace(void)
 	}
 	while (used > 0 && map[used - 1] == ' ')
 		used--;
-	return used != sizeof whole_range - 1 ||
-	       memcmp(map, whole_range, used) != 0;
+	return used != sizeof WHOLE_RANGE - 1 ||
+	       memcmp(map, WHOLE_RANGE, used) != 0;
 }
 
 /*
@@ -258,10 +257,41 @@ cannot_create(const char *dir, int err)
 }
 
 /*
- * Create DIR PREFIX XXXXXX SUFFIX exclusively, readable and writable by
- * us alone whatever the umask (a umask that takes our own read away would
- * keep the tool from reading it); its name and open FD.
+ * Make the six bytes before the last SUFFIX_LEN of NAME unique and create
+ * the file exclusively, readable and writable by us alone whatever the
+ * umask (a umask that takes our own read away would keep the tool from
+ * reading it).  Its descriptor, or -1 with errno, and nothing left behind.
  */
+static int
+create_unique(char *name, size_t suffix_len)
+{
+	int fd = mkstemps(name, static_cast<int>(suffix_len));
+	if (fd < 0)
+		return -1;
+	if (fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+		int chmod_errno = errno;
+		close(fd);
+		unlink(name);
+		errno = chmod_errno;
+		return -1;
+	}
+	return fd;
+}
+
+/* Close the new file FD of NAME; a file whose close failed may not hold
+ * what it should, and is removed.  0, or -1 with errno. */
+static int
+close_new(int fd, const char *name)
+{
+	if (close(fd) == 0)
+		return 0;
+	int close_errno = errno;
+	unlink(name);
+	errno = close_errno;
+	return -1;
+}
+
+/* Create DIR PREFIX XXXXXX SUFFIX; its name and open FD. */
 static char *
 create_file(const char *prefix, const char *suffix, int *fd)
 {
@@ -269,20 +299,15 @@ create_file(const char *prefix, const char *suffix, int *fd)
 	if (temp_dir_refused)
 		cannot_create(dir, EPERM);
 	if (prefix == nullptr)
-		prefix = default_prefix;
+		prefix = DEFAULT_PREFIX;
 	if (suffix == nullptr)
 		suffix = "";
 
-	char *name = join_strings(dir, prefix, unique_part, suffix, nullptr);
-	*fd = mkstemps(name, static_cast<int>(strlen(suffix)));
+	char *name =
+	    join_strings(dir, prefix, TEMP_UNIQUE_PART, suffix, nullptr);
+	*fd = create_unique(name, strlen(suffix));
 	if (*fd == -1)
 		cannot_create(dir, errno);
-	if (fchmod(*fd, S_IRUSR | S_IWUSR) != 0) {
-		int chmod_errno = errno;
-		close(*fd);
-		unlink(name);
-		cannot_create(dir, chmod_errno);
-	}
 	return name;
 }
 
@@ -291,13 +316,9 @@ temp_file_make_prefixed(const char *prefix, const char *suffix)
 {
 	int fd;
 	char *name = create_file(prefix, suffix, &fd);
-	if (close(fd) != 0) {
-		/* A file whose close failed may not hold what it should. */
-		int close_errno = errno;
-		unlink(name);
+	if (close_new(fd, name) != 0)
 		fatal_error("Cannot close temporary file %s: %s\n",
-		            quote_name(name), strerror(close_errno));
-	}
+		            quote_name(name), strerror(errno));
 	return name;
 }
 
@@ -311,4 +332,23 @@ char *
 temp_file_open(const char *suffix, int *fd)
 {
 	return create_file(nullptr, suffix, fd);
+}
+
+char *
+temp_file_from_stem(const char *stem)
+{
+	size_t len = strlen(stem), unique_len = sizeof TEMP_UNIQUE_PART - 1;
+	bool ends_unique = len >= unique_len && strcmp(stem + len - unique_len,
+	                                               TEMP_UNIQUE_PART) == 0;
+	char *name = ends_unique
+	                 ? checked_strdup(stem)
+	                 : join_strings(stem, TEMP_UNIQUE_PART, nullptr);
+	int fd = create_unique(name, 0);
+	if (fd < 0 || close_new(fd, name) != 0) {
+		int saved_errno = errno;
+		free(name);
+		errno = saved_errno;
+		return nullptr;
+	}
+	return name;
 }

@@ -7,6 +7,9 @@
 #ifndef VEK_SUPPORT_TEMP_FILE_H
 #define VEK_SUPPORT_TEMP_FILE_H
 
+/* The six bytes of a name that are made unique. */
+inline constexpr char TEMP_UNIQUE_PART[] = "XXXXXX";
+
 /*
  * The first usable directory of TMPDIR, TMP and TEMP (null ones are
  * skipped), "/tmp/", "/var/tmp" and "/tmp", as given.  Usable means we may
@@ -49,5 +52,13 @@ char *temp_file_make(const char *suffix);
  * the name.
  */
 char *temp_file_open(const char *suffix, int *fd);
+
+/*
+ * A new empty file named STEM with its last six bytes made unique
+ * (TEMP_UNIQUE_PART is appended unless STEM ends in it), mode 0600, closed.
+ * Its name, which the caller frees, or null with errno: the caller words
+ * the failure.
+ */
+char *temp_file_from_stem(const char *stem);
 
 #endif

@@ -31,12 +31,12 @@
 static const char plugin_file_name[] = "libmerx_plugin.so";
 
 /* The same text for every personality. */
-static const char usage_text[] = "Usage: vek-ar [-B prefix] ar arguments ...\n";
+static const char USAGE_TEXT[] = "Usage: vek-ar [-B prefix] ar arguments ...\n";
 
 [[noreturn]] static void
 usage(void)
 {
-	fatal_error("%s", usage_text);
+	fatal_error("%s", USAGE_TEXT);
 }
 
 /* Drop entry I of the vector, the terminating null moving down with it. */
