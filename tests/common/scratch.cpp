@@ -1,6 +1,7 @@
 // Scratch files for the tests and the benchmarks.
 #include "scratch.h"
 
+#include <dirent.h>
 #include <ftw.h>
 #include <grp.h>
 #include <stdio.h>
@@ -92,6 +93,22 @@ real_path(const std::string &path)
 	std::string result = resolved != nullptr ? resolved : path;
 	free(resolved);
 	return result;
+}
+
+std::vector<std::string>
+list_dir(const std::string &path)
+{
+	std::vector<std::string> names;
+	DIR *dir = opendir(path.c_str());
+	if (dir == nullptr)
+		return names;
+	for (struct dirent *entry; (entry = readdir(dir)) != nullptr;) {
+		std::string name = entry->d_name;
+		if (name != "." && name != "..")
+			names.push_back(name);
+	}
+	closedir(dir);
+	return names;
 }
 
 bool

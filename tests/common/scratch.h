@@ -5,6 +5,7 @@
 #define VEK_TESTS_COMMON_SCRATCH_H
 
 #include <string>
+#include <vector>
 
 // A new directory /tmp/vek-TAG-XXXXXX, as its real path.
 std::string make_temp_dir(const char *tag);
@@ -27,6 +28,10 @@ std::string expand_root(const std::string &root, const char *text);
 
 // The canonical form of PATH, or PATH itself when it cannot be resolved.
 std::string real_path(const std::string &path);
+
+// The names in directory PATH but "." and "..", in no particular order;
+// none when it cannot be read.
+std::vector<std::string> list_dir(const std::string &path);
 
 // In a child of a root process: go on as nobody, for whom the permission
 // bits count.  True at once when not root.

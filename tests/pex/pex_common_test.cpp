@@ -198,7 +198,7 @@ TEST_F(PexStages, TemporaryFileStageWaitsForItsWriter)
 	add(pipeline, 0);
 	ASSERT_EQ(fake.log.size(), 2u);
 	std::string between = fake.log[0].substr(strlen("write "));
-	EXPECT_TRUE(file_exists(between)) << between;
+	EXPECT_TRUE(exists(between)) << between;
 
 	add(pipeline, PEX_FINAL_STAGE);
 	EXPECT_EQ(fake.log, (std::vector<std::string>{
@@ -211,7 +211,7 @@ TEST_F(PexStages, TemporaryFileStageWaitsForItsWriter)
 	EXPECT_EQ(statuses[0], exited(1));
 	EXPECT_EQ(statuses[1], exited(2));
 	pex_destroy(pipeline);
-	EXPECT_FALSE(file_exists(between)) << "removed at destruction";
+	EXPECT_FALSE(exists(between)) << "removed at destruction";
 	EXPECT_TRUE(fake.open_fds.empty());
 }
 
@@ -496,8 +496,8 @@ add_two_stages(struct pex_pipeline *pipeline, int flags, const char *middle,
 	return errmsg;
 }
 
-using PexPipeline = PexTempTest;
-using PexRunSingle = PexTempTest;
+using PexPipeline = ScratchTest;
+using PexRunSingle = ScratchTest;
 
 struct two_stage_case {
 	const char *what;
@@ -557,7 +557,7 @@ TEST_F(PexPipeline, NamedIntermediateFileIsRemovedUnlessKept)
 		finish(pipeline, 2);
 
 		EXPECT_EQ(read_file(out), "data");
-		EXPECT_EQ(file_exists(between), c.want_kept);
+		EXPECT_EQ(exists(between), c.want_kept);
 		EXPECT_EQ(between, name_copy) << "caller's name untouched";
 		remove(between.c_str());
 	}
@@ -793,34 +793,12 @@ TEST_F(PexRunSingle, ReportsExitStatusAndSignal)
 }
 
 /* PATH is set by the test itself, so the caller's does not matter. */
-class PexPathTest : public PexTempTest {
-      protected:
-	void SetUp() override
-	{
-		PexTempTest::SetUp();
-		const char *old = getenv("PATH");
-		had_path_ = old != nullptr;
-		old_path_ = had_path_ ? old : "";
-		ASSERT_EQ(symlink(PEX_HELPER, path("pex-tool").c_str()), 0);
-		setenv("PATH", dir_.c_str(), 1);
-	}
-	void TearDown() override
-	{
-		if (had_path_)
-			setenv("PATH", old_path_.c_str(), 1);
-		else
-			unsetenv("PATH");
-		PexTempTest::TearDown();
-	}
-
-	bool had_path_ = false;
-	std::string old_path_;
-};
-
-using PexRunSinglePath = PexPathTest;
+using PexRunSinglePath = ScratchTest;
 
 TEST_F(PexRunSinglePath, FindsProgramThroughPath)
 {
+	scoped_env search("PATH", root.c_str());
+	ASSERT_EQ(symlink(PEX_HELPER, path("pex-tool").c_str()), 0);
 	Argv argv({"pex-tool", "out:found"});
 	std::string out = path("out");
 	int status = -1, err;
@@ -835,6 +813,7 @@ TEST_F(PexRunSinglePath, FindsProgramThroughPath)
 
 TEST_F(PexRunSinglePath, MissingProgramReportsSpawnCallAndLeaksNothing)
 {
+	scoped_env search("PATH", root.c_str());
 	struct missing_case {
 		int flags;
 		std::string program;
@@ -888,7 +867,7 @@ TEST_F(PexRunSingle, FailedWaitIsReportedAsStatusFailure)
 
 /* ---- Descriptors the children see ---- */
 
-using PexDescriptors = PexTempTest;
+using PexDescriptors = ScratchTest;
 
 static void
 expect_only_inherited(const std::vector<std::set<int>> &lists,

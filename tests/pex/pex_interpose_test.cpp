@@ -85,14 +85,11 @@ posix_spawn_file_actions_addclose(posix_spawn_file_actions_t *actions,
 	return real(actions, fd);
 }
 
-class PexInterpose : public PexTempTest {
+class PexInterpose : public ScratchTest {
       protected:
 	void SetUp() override
 	{
-		PexTempTest::SetUp();
-		char *real = realpath(dir_.c_str(), nullptr);
-		dir_ = real;
-		free(real);
+		ScratchTest::SetUp();
 		recording = false;
 		file_actions_added = 0;
 		close_counts.clear();
@@ -102,7 +99,7 @@ class PexInterpose : public PexTempTest {
 	{
 		recording = false;
 		failing_close_path.clear();
-		PexTempTest::TearDown();
+		ScratchTest::TearDown();
 	}
 	/* Descriptors closed during recording more than once. */
 	static std::vector<int> closed_twice()

@@ -18,7 +18,7 @@
 
 #include "pex_test_util.h"
 
-using PexPosix = PexTempTest;
+using PexPosix = ScratchTest;
 
 static const pex_ops &ops = posix_pex_ops;
 
@@ -75,7 +75,7 @@ TEST_F(PexPosix, OpenForWriteTruncatesOrAppends)
 		write_file(name, "old");
 		int fd = ops.open_for_write(nullptr, name.c_str(), 0, c.append);
 		ASSERT_GE(fd, 0);
-		ASSERT_EQ(write(fd, "new", 3), 3);
+		ASSERT_EQ(::write(fd, "new", 3), 3);
 		EXPECT_EQ(ops.close_fd(nullptr, fd), 0);
 		EXPECT_EQ(read_file(name), c.want);
 	}
@@ -334,7 +334,7 @@ TEST_F(PexPosix, PipeEndsAreCloseOnExec)
 	ASSERT_EQ(ops.make_pipe(nullptr, fds, 0), 0);
 	EXPECT_TRUE(fd_is_cloexec(fds[0]));
 	EXPECT_TRUE(fd_is_cloexec(fds[1]));
-	ASSERT_EQ(write(fds[1], "x", 1), 1);
+	ASSERT_EQ(::write(fds[1], "x", 1), 1);
 	char c = 0;
 	ASSERT_EQ(read(fds[0], &c, 1), 1);
 	EXPECT_EQ(c, 'x');

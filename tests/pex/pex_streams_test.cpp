@@ -27,7 +27,7 @@ read_stream(FILE *stream)
 	return text;
 }
 
-using PexStreams = PexTempTest;
+using PexStreams = ScratchTest;
 
 TEST_F(PexStreams, InputFileTwiceIsRejected)
 {

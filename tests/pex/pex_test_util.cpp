@@ -2,33 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-bool
-file_exists(const std::string &path)
-{
-	struct stat st;
-	return stat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string>
-list_dir(const std::string &path)
-{
-	std::vector<std::string> names;
-	DIR *dir = opendir(path.c_str());
-	if (dir == nullptr)
-		return names;
-	for (struct dirent *entry; (entry = readdir(dir)) != nullptr;) {
-		std::string name = entry->d_name;
-		if (name != "." && name != "..")
-			names.push_back(name);
-	}
-	closedir(dir);
-	return names;
-}
+#include <sstream>
 
 std::set<int>
 open_fds()

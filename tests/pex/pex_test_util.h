@@ -1,21 +1,17 @@
 /*
- * Shared pieces of the pipeline tests: a scratch directory per test, file
- * and descriptor helpers, and argument vectors for the helper child.
+ * Shared pieces of the pipeline tests: descriptor helpers, argument vectors
+ * for the helper child, and TMPDIR pointed at a scratch directory.
  */
 #ifndef VEK_TESTS_PEX_PEX_TEST_UTIL_H
 #define VEK_TESTS_PEX_PEX_TEST_UTIL_H
 
-#include <gtest/gtest.h>
-
 #include <initializer_list>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "scratch.h"
-
-bool file_exists(const std::string &path);
-std::vector<std::string> list_dir(const std::string &path);
+#include "testkit.h"
 
 /* Descriptors open in this process now. */
 std::set<int> open_fds();
@@ -48,13 +44,6 @@ class Argv {
 /* The helper program with these steps; element 0 is its path. */
 Argv helper_argv(std::initializer_list<std::string> steps);
 
-/* The raw wait status of a normal exit with CODE. */
-constexpr int
-exited(int code)
-{
-	return code << 8;
-}
-
 /*
  * Temporary files made without a stem land in the directory chosen at the
  * first use, once per process: a test program that makes them adds this
@@ -65,33 +54,16 @@ class TmpdirEnvironment : public ::testing::Environment {
 	void SetUp() override
 	{
 		dir = make_temp_dir("pex-tmp");
-		setenv("TMPDIR", dir.c_str(), 1);
+		tmpdir.emplace("TMPDIR", dir.c_str());
 	}
 	void TearDown() override
 	{
+		tmpdir.reset();
 		remove_tree(dir);
 	}
 
 	std::string dir;
-};
-
-/* A test with its own scratch directory. */
-class PexTempTest : public ::testing::Test {
-      protected:
-	void SetUp() override
-	{
-		dir_ = make_temp_dir("pex");
-	}
-	void TearDown() override
-	{
-		remove_tree(dir_);
-	}
-	std::string path(const std::string &name) const
-	{
-		return dir_ + "/" + name;
-	}
-
-	std::string dir_;
+	std::optional<scoped_env> tmpdir;
 };
 
 #endif
