@@ -94,10 +94,72 @@ is_special(unsigned char c)
 	return run_stops.member[c];
 }
 
+/* Sixteen bytes, compared side by side where the machine can. */
+typedef unsigned char byte_block __attribute__((vector_size(16)));
+
+/* Readable bytes a text of ours has from its NUL on, so that a look at
+ * sixteen bytes starting before the NUL stays within it. */
+constexpr size_t SCAN_SLACK = sizeof(byte_block);
+
 /*
- * Whether any of the eight bytes of WORD may end a run: one below 33 (NUL,
+ * Where in memory the first marked byte of the eight in HALF lies: a
+ * marked byte has its high bit set.
+ */
+static size_t
+first_marked(uint64_t half)
+{
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+	return static_cast<size_t>(__builtin_ctzll(half)) / 8;
+#else
+	return static_cast<size_t>(__builtin_clzll(half)) / 8;
+#endif
+}
+
+/*
+ * Whether any of the sixteen bytes at P may end a run: one below 33 (NUL,
  * whitespace, and other control bytes that a closer look passes), a quote
- * or a backslash.  Each test is exact about whether some byte matches.
+ * or a backslash; *AT is then where the first of them lies.
+ */
+static bool
+find_mark(const char *p, size_t *at)
+{
+	byte_block block;
+	memcpy(&block, p, sizeof block);
+	byte_block marks =
+	    (block <= ' ') | (block == '"') | (block == '\'') | (block == '\\');
+	uint64_t half[2];
+	memcpy(half, &marks, sizeof half);
+	if ((half[0] | half[1]) == 0)
+		return false;
+	*at = half[0] != 0 ? first_marked(half[0]) : 8 + first_marked(half[1]);
+	return true;
+}
+
+/*
+ * Past the run of plain bytes at P in a text that ends in a NUL followed
+ * by SCAN_SLACK - 1 more readable bytes: sixteen bytes at a time, with no
+ * test for the end, which the NUL makes.
+ */
+static char *
+skip_plain_padded(char *p)
+{
+	for (;;) {
+		size_t at;
+		if (!find_mark(p, &at)) {
+			p += sizeof(byte_block);
+			continue;
+		}
+		p += at;
+		if (is_special(static_cast<unsigned char>(*p)))
+			return p;
+		p++;
+	}
+}
+
+/*
+ * Whether any of the eight bytes at P may end a run, as find_mark; each
+ * test may mark a byte wrongly only past one it marks rightly, so the
+ * first marked byte is worth a closer look.
  */
 constexpr uint64_t EACH_BYTE = 0x0101010101010101;
 constexpr uint64_t HIGH_BITS = 0x8080808080808080;
@@ -108,57 +170,69 @@ has_below(uint64_t word, unsigned char n)
 	return (word - EACH_BYTE * n) & ~word & HIGH_BITS;
 }
 
-static uint64_t
-has_byte(uint64_t word, unsigned char c)
-{
-	return has_below(word ^ (EACH_BYTE * c), 1);
-}
-
 static bool
-may_stop_run(uint64_t word)
+find_mark8(const char *p, size_t *at)
 {
-	return (has_below(word, 33) | has_byte(word, '"') |
-	        has_byte(word, '\'') | has_byte(word, '\\')) != 0;
+	uint64_t word;
+	memcpy(&word, p, sizeof word);
+	uint64_t marks = has_below(word, ' ' + 1) |
+	                 has_below(word ^ (EACH_BYTE * '"'), 1) |
+	                 has_below(word ^ (EACH_BYTE * '\''), 1) |
+	                 has_below(word ^ (EACH_BYTE * '\\'), 1);
+	if (marks == 0)
+		return false;
+	*at = first_marked(marks);
+	return true;
 }
 
 /*
  * Past the run of plain bytes at P, which ends at a special byte or at END:
- * eight bytes at a time while none of them can be special, then byte by
- * byte through the eight that may hold one.  Never reads at or past END.
+ * sixteen bytes at a time, then eight, then byte by byte through the last
+ * few.  Never reads at or past END.
  */
 static const char *
 skip_plain(const char *p, const char *end)
 {
-	for (;;) {
-		uint64_t word;
-		while (end - p >= 8 &&
-		       (memcpy(&word, p, 8), !may_stop_run(word)))
-			p += 8;
-		const char *near = end - p >= 8 ? p + 8 : end;
-		while (p < near && !is_special(static_cast<unsigned char>(*p)))
-			p++;
-		if (p < near || p == end)
+	while (static_cast<size_t>(end - p) >= sizeof(byte_block)) {
+		size_t at;
+		if (!find_mark(p, &at)) {
+			p += sizeof(byte_block);
+			continue;
+		}
+		p += at;
+		if (is_special(static_cast<unsigned char>(*p)))
 			return p;
+		p++;
 	}
+	size_t at;
+	if (end - p >= 8) {
+		if (!find_mark8(p, &at))
+			p += 8;
+		else if (is_special(static_cast<unsigned char>(p[at])))
+			return p + at;
+	}
+	while (p < end && !is_special(static_cast<unsigned char>(*p)))
+		p++;
+	return p;
 }
 
 /*
  * Collect one argument from P, without its quotes and escapes, into OUT,
  * which lies at or before P in the same text: the text is unquoted in
- * place.  END is where the text's bytes end (a NUL stands there); set
- * *LEN to the argument's length and return where it ended, at unquoted
+ * place; the text ends in a NUL and SCAN_SLACK - 1 more bytes.  Set *LEN
+ * to the argument's length and return where it ended, at unquoted
  * whitespace or the end of the text.  A backslash takes the next byte
  * literally, inside quotes too; a quote runs to its partner or to the end.
  */
 static char *
-collect_argument(char *p, const char *end, char *out, size_t *len)
+collect_argument(char *p, char *out, size_t *len)
 {
 	char *const start = out;
 	for (;;) {
 		/* Plain bytes, the bulk of any argument, move as one run,
 		 * and only once a quote or escape has been taken out. */
 		char *run = p;
-		p = const_cast<char *>(skip_plain(p, end));
+		p = skip_plain_padded(p);
 		size_t run_len = static_cast<size_t>(p - run);
 		if (out != run)
 			memmove(out, run, run_len);
@@ -229,17 +303,17 @@ release_pages(char *from, char *to)
 constexpr size_t RELEASE_STEP = size_t{1} << 20;
 
 /*
- * Split the SIZE bytes of TEXT, followed by a NUL, into a new vector,
- * unquoting each argument in place and copying it into a block of its own.
+ * Split TEXT, which ends in a NUL and SCAN_SLACK - 1 more bytes, into a
+ * new vector, unquoting each argument in place and copying it into a block
+ * of its own.
  * At least one argument comes out: an empty text gives one empty argument.
  * With RELEASE, whole pages of the text behind the split are given back
  * as it goes: a response file's text is read once, and holding it all
  * beside its arguments would double what it costs.
  */
 static char **
-split_in_place(char *text, size_t size, bool release)
+split_in_place(char *text, bool release)
 {
-	const char *end = text + size;
 	char *released = text;
 	char **argv = nullptr;
 	size_t capacity = 0, used = 0;
@@ -248,7 +322,7 @@ split_in_place(char *text, size_t size, bool release)
 		argv = make_room(argv, &capacity, used);
 		size_t len;
 		char *start = p;
-		p = collect_argument(p, end, start, &len);
+		p = collect_argument(p, start, &len);
 		char *arg = static_cast<char *>(checked_malloc(len + 1));
 		memcpy(arg, start, len);
 		arg[len] = '\0';
@@ -269,9 +343,10 @@ argv_split(const char *text)
 		return nullptr;
 	/* Unquoted in a copy of its own: the caller's text stays as it is. */
 	size_t size = strlen(text);
-	char *work = static_cast<char *>(checked_malloc(size + 1));
-	memcpy(work, text, size + 1);
-	char **argv = split_in_place(work, size, false);
+	char *work = static_cast<char *>(checked_malloc(size + SCAN_SLACK));
+	memcpy(work, text, size);
+	memset(work + size, 0, SCAN_SLACK);
+	char **argv = split_in_place(work, false);
 	free(work);
 	return argv;
 }
@@ -357,12 +432,12 @@ expand_failed(const char *program, const char *reason)
 }
 
 /*
- * The whole text of the response file NAME, ending at its first NUL byte,
- * with its length in *SIZE.  Null when it cannot be opened, sized or read:
- * such an argument is passed on as it is.
+ * The whole text of the response file NAME, ending at its first NUL byte
+ * (followed by SCAN_SLACK - 1 more).  Null when it cannot be opened, sized
+ * or read: such an argument is passed on as it is.
  */
 static char *
-read_response_file(const char *name, size_t *size)
+read_response_file(const char *name)
 {
 	int fd = open(name, O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
@@ -373,9 +448,9 @@ read_response_file(const char *name, size_t *size)
 	size_t got = 0;
 	if (end < 0 || lseek(fd, 0, SEEK_SET) != 0)
 		goto out;
-	/* Room for the NUL. */
-	text =
-	    static_cast<char *>(checked_malloc(static_cast<size_t>(end) + 1));
+	/* Room for the NUL, and for a look past it. */
+	text = static_cast<char *>(
+	    checked_malloc(static_cast<size_t>(end) + SCAN_SLACK));
 	/* A file that shrank meanwhile reads short: use what it holds. */
 	while (got < static_cast<size_t>(end)) {
 		ssize_t n =
@@ -390,8 +465,7 @@ read_response_file(const char *name, size_t *size)
 			goto out;
 		}
 	}
-	text[got] = '\0';
-	*size = strlen(text);
+	memset(text + got, 0, SCAN_SLACK);
 out:
 	close(fd);
 	return text;
@@ -406,10 +480,10 @@ all_space(const char *text)
 /* An empty file must remove its "@" argument, while argv_split("") would
  * give one empty argument. */
 static char **
-file_arguments(char *text, size_t size)
+file_arguments(char *text)
 {
 	if (!all_space(text))
-		return split_in_place(text, size, true);
+		return split_in_place(text, true);
 	auto **none = static_cast<char **>(checked_malloc(sizeof(char *)));
 	none[0] = nullptr;
 	return none;
@@ -497,13 +571,12 @@ argv_expand(int *argcp, char ***argvp)
 			continue;
 		}
 
-		size_t size;
-		char *text = read_response_file(name, &size);
+		char *text = read_response_file(name);
 		if (text == nullptr) {
 			i++;
 			continue;
 		}
-		char **file_args = file_arguments(text, size);
+		char **file_args = file_arguments(text);
 		free(text);
 		if (*argvp == original)
 			*argvp = argv_dup(original);
