@@ -13,81 +13,22 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "scratch.h"
+#include "testkit.h"
 
 namespace {
-
-struct child_outcome {
-	std::string how; /* "exited N" or "killed by signal N" */
-	std::string err; /* everything written on standard error */
-};
-
-std::string
-describe_status(int status)
-{
-	if (WIFEXITED(status))
-		return "exited " + std::to_string(WEXITSTATUS(status));
-	if (WIFSIGNALED(status))
-		return "killed by signal " + std::to_string(WTERMSIG(status));
-	return "stopped";
-}
-
-// Runs BODY in a forked child, which exits 0 when BODY returns.
-child_outcome
-in_child(const std::function<void()> &body)
-{
-	int fds[2];
-	if (pipe(fds) != 0)
-		return {"pipe failed", ""};
-	fflush(nullptr);
-	pid_t pid = fork();
-	if (pid == -1)
-		return {"fork failed", ""};
-	if (pid == 0) {
-		close(fds[0]);
-		dup2(fds[1], STDERR_FILENO);
-		close(fds[1]);
-		// An expected abort should leave no core file behind.
-		struct rlimit no_core = {0, 0};
-		setrlimit(RLIMIT_CORE, &no_core);
-		body();
-		_exit(0);
-	}
-	close(fds[1]);
-	child_outcome outcome;
-	char buf[4096];
-	ssize_t n;
-	while ((n = read(fds[0], buf, sizeof buf)) != 0) {
-		if (n > 0)
-			outcome.err.append(buf, static_cast<size_t>(n));
-		else if (errno != EINTR)
-			break;
-	}
-	close(fds[0]);
-	int status;
-	while (waitpid(pid, &status, 0) == -1)
-		if (errno != EINTR)
-			return {"waitpid failed", outcome.err};
-	outcome.how = describe_status(status);
-	return outcome;
-}
 
 void
 say(const std::string &text)
@@ -95,19 +36,15 @@ say(const std::string &text)
 	fputs(text.c_str(), stderr);
 }
 
-// Sets or, for null, unsets each of the three variables.
-void
-set_candidates(const char *tmpdir, const char *tmp, const char *temp)
-{
-	const char *const names[] = {"TMPDIR", "TMP", "TEMP"};
-	const char *const values[] = {tmpdir, tmp, temp};
-	for (int i = 0; i < 3; i++) {
-		if (values[i] != nullptr)
-			setenv(names[i], values[i], 1);
-		else
-			unsetenv(names[i]);
+// TMPDIR, TMP and TEMP, each set or, when null, unset for a scope.
+struct candidates {
+	candidates(const char *tmpdir, const char *tmp, const char *temp)
+	    : tmpdir_env("TMPDIR", tmpdir), tmp_env("TMP", tmp),
+	      temp_env("TEMP", temp)
+	{
 	}
-}
+	scoped_env tmpdir_env, tmp_env, temp_env;
+};
 
 // In a child: cover /tmp and /var/tmp, in a mount namespace of its own,
 // with empty read-only file systems, so no fixed candidate is usable.
@@ -132,10 +69,10 @@ hide_fixed_candidates()
 bool
 works_in_child(bool (*step)())
 {
-	return in_child([step] {
+	return run_in_child([step] {
 		       if (!step())
 			       _exit(1);
-	       }).how == "exited 0";
+	       }).status == exited(0);
 }
 
 int
@@ -189,11 +126,9 @@ lines_of(const std::string &text)
 }
 
 /*
- * Candidate directories under a fresh directory, all owned by the user
- * running the tests but theirs/, owned by nobody when we are root (the
- * fresh directory is opened to everyone so that an unprivileged child can
- * reach them).  Making it also shows that /tmp, the first fixed candidate,
- * is usable here:
+ * Candidate directories in the scratch directory, all owned by the user
+ * running the tests but theirs/, owned by nobody when we are root.  Making
+ * them also shows that /tmp, the first fixed candidate, is usable here:
  *   a/ b/ c/ gone/   mode 01777       nowrite/   mode 0555
  *   file             mode 0777        noread/    mode 0333
  *   shared/          mode 0777        nosearch/  mode 0666
@@ -201,12 +136,11 @@ lines_of(const std::string &text)
  *   shared/mine/     mode 0700        ours -> a, via_shared -> shared/mine
  *   their_link -> a, owned by nobody when we are root; here -> .
  */
-class TempFileTest : public testing::Test {
+class TempFileTest : public ScratchTest {
       protected:
 	void SetUp() override
 	{
-		root = make_temp_dir("temp");
-		ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+		ScratchTest::SetUp();
 		static const struct {
 			const char *name;
 			mode_t mode;
@@ -216,50 +150,30 @@ class TempFileTest : public testing::Test {
 		    {"nosearch", 0666}, {"shared", 0777},      {"group", 0770},
 		    {"theirs", 01777},  {"shared/mine", 0700},
 		};
-		for (const auto &d : dirs) {
-			ASSERT_EQ(mkdir(path(d.name).c_str(), 0700), 0);
-			ASSERT_EQ(chmod(path(d.name).c_str(), d.mode), 0);
-		}
-		for (const char *link : {"ours", "their_link"})
-			ASSERT_EQ(symlink("a", path(link).c_str()), 0);
-		ASSERT_EQ(symlink(".", path("here").c_str()), 0);
-		ASSERT_EQ(symlink("shared/mine", path("via_shared").c_str()),
-		          0);
+		for (const auto &d : dirs)
+			make_dir(d.name, d.mode);
+		const char *const links[][2] = {{"ours", "a"},
+		                                {"their_link", "a"},
+		                                {"here", "."},
+		                                {"via_shared", "shared/mine"}};
+		for (const auto &l : links)
+			ASSERT_EQ(symlink(l[1], path(l[0]).c_str()), 0);
 		if (geteuid() == 0) {
-			ASSERT_EQ(chown(path("theirs").c_str(), 65534, 65534),
+			ASSERT_EQ(chown(path("theirs").c_str(), 65534, 65534) |
+			              lchown(path("their_link").c_str(), 65534,
+			                     65534),
 			          0);
-			ASSERT_EQ(
-			    lchown(path("their_link").c_str(), 65534, 65534),
-			    0);
 		}
 		// Every permission, so that only its type disqualifies it.
-		int fd = open(path("file").c_str(), O_WRONLY | O_CREAT, 0600);
-		ASSERT_GE(fd, 0);
-		close(fd);
-		ASSERT_EQ(chmod(path("file").c_str(), 0777), 0);
+		write("file", "", 0777);
 	}
 
 	void TearDown() override
 	{
-		if (root.empty())
-			return;
 		for (const char *d : {"nowrite", "noread", "nosearch"})
 			chmod(path(d).c_str(), 0755);
-		remove_tree(root);
+		ScratchTest::TearDown();
 	}
-
-      public:
-	std::string path(const std::string &rel) const
-	{
-		return root + "/" + rel;
-	}
-
-	std::string expand(const char *text) const
-	{
-		return expand_root(root, text);
-	}
-
-	std::string root;
 };
 
 struct choice_case {
@@ -289,12 +203,12 @@ expect_choices(const TempFileTest &t, const choice_case *cases, size_t count,
 			                  c.temp ? temp.c_str() : nullptr));
 		};
 		if (unprivileged) {
-			child_outcome o = in_child([&] {
+			child_result o = run_in_child([&] {
 				if (!drop_root())
 					_exit(3);
 				say(pick());
 			});
-			EXPECT_EQ(o.how, "exited 0");
+			EXPECT_EQ(o.status, exited(0));
 			EXPECT_EQ(o.err, t.expand(c.want));
 			continue;
 		}
@@ -381,15 +295,15 @@ TEST_F(TempFileTest, DirectoryWithoutFullAccessIsSkipped)
 TEST_F(TempFileTest, ChoiceIsMadeOnceAndKept)
 {
 	std::string gone = path("gone"), other = path("b");
-	child_outcome o = in_child([&] {
-		set_candidates(gone.c_str(), nullptr, nullptr);
+	child_result o = run_in_child([&] {
+		candidates env(gone.c_str(), nullptr, nullptr);
 		const char *first = temp_dir_choose();
-		setenv("TMPDIR", other.c_str(), 1);
+		env.tmpdir_env.set(other.c_str());
 		rmdir(gone.c_str());
 		const char *second = temp_dir_choose();
 		say(std::string(second) + (first == second ? " same" : " new"));
 	});
-	EXPECT_EQ(o.how, "exited 0");
+	EXPECT_EQ(o.status, exited(0));
 	EXPECT_EQ(o.err, gone + "/ same");
 }
 
@@ -414,8 +328,8 @@ TEST_F(TempFileTest, FileNameIsDirectoryPrefixSixCharactersSuffix)
 	std::string dir = path("a");
 	// One child makes every file, each twice, and lists the names; it
 	// also says whether any descriptor was left open.
-	child_outcome o = in_child([&] {
-		set_candidates(dir.c_str(), nullptr, nullptr);
+	child_result o = run_in_child([&] {
+		candidates env(dir.c_str(), nullptr, nullptr);
 		// A umask taking even our own read must not reach the file.
 		umask(0777);
 		int free_fd = lowest_free_fd();
@@ -431,7 +345,7 @@ TEST_F(TempFileTest, FileNameIsDirectoryPrefixSixCharactersSuffix)
 		}
 		say(lowest_free_fd() == free_fd ? "closed\n" : "left open\n");
 	});
-	ASSERT_EQ(o.how, "exited 0") << o.err;
+	ASSERT_EQ(o.status, exited(0)) << o.err;
 	std::vector<std::string> names = lines_of(o.err);
 	ASSERT_EQ(names.size(), 2 * std::size(cases) + 1) << o.err;
 	EXPECT_EQ(names.back(), "closed");
@@ -460,13 +374,13 @@ TEST_F(TempFileTest, DefaultDirectoryGivesDoubleSlashNames)
 	ASSERT_TRUE(S_ISDIR(st.st_mode) &&
 	            access("/tmp/", R_OK | W_OK | X_OK) == 0)
 	    << "these tests need a usable /tmp";
-	child_outcome o = in_child([] {
-		set_candidates(nullptr, nullptr, nullptr);
+	child_result o = run_in_child([] {
+		candidates env(nullptr, nullptr, nullptr);
 		char *name = temp_file_make(".o");
 		say(name);
 		free(name);
 	});
-	ASSERT_EQ(o.how, "exited 0");
+	ASSERT_EQ(o.status, exited(0));
 	EXPECT_EQ(check_name(o.err, "/tmp//", "cc", ".o"), "");
 	EXPECT_EQ(check_file(o.err), "");
 	unlink(o.err.c_str());
@@ -476,13 +390,13 @@ TEST_F(TempFileTest, CreationFailureReportsDirectoryAndExits)
 {
 	// The directory is chosen, then taken away before the file is made.
 	std::string gone = path("gone");
-	child_outcome o = in_child([&] {
-		set_candidates(gone.c_str(), nullptr, nullptr);
+	child_result o = run_in_child([&] {
+		candidates env(gone.c_str(), nullptr, nullptr);
 		temp_dir_choose();
 		rmdir(gone.c_str());
 		temp_file_make("");
 	});
-	EXPECT_EQ(o.how, "exited 1");
+	EXPECT_EQ(o.status, exited(1));
 	EXPECT_EQ(o.err, "Cannot create temporary file in " + gone +
 	                     "/: " + strerror(ENOENT) + "\n");
 }
@@ -506,14 +420,14 @@ TEST_F(TempFileTest, LastResortIsTheCurrentDirectoryIfSafe)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.cwd);
-		child_outcome o = in_child([&] {
+		child_result o = run_in_child([&] {
 			// Our directories lie under the /tmp about to be
 			// hidden; /tmp itself is wanted as hidden.
 			int fd = open(c.cwd.c_str(), O_RDONLY | O_DIRECTORY);
 			if (fd < 0 || !hide_fixed_candidates() ||
 			    (c.cwd == "/tmp" ? chdir("/tmp") : fchdir(fd)) != 0)
 				_exit(2);
-			set_candidates(path("file").c_str(), nullptr, "");
+			candidates env(path("file").c_str(), nullptr, "");
 			say(std::string(temp_dir_choose()) + "\n");
 			char *name = temp_file_make(".x");
 			say(std::string(name) + "\n");
@@ -523,13 +437,13 @@ TEST_F(TempFileTest, LastResortIsTheCurrentDirectoryIfSafe)
 		ASSERT_EQ(lines.size(), 2u) << o.err;
 		EXPECT_EQ(lines[0], "./");
 		if (!c.reason.empty()) {
-			EXPECT_EQ(o.how, "exited 1");
+			EXPECT_EQ(o.status, exited(1));
 			EXPECT_EQ(lines[1],
 			          "Cannot create temporary file in ./: " +
 			              c.reason);
 			continue;
 		}
-		EXPECT_EQ(o.how, "exited 0");
+		EXPECT_EQ(o.status, exited(0));
 		EXPECT_EQ(check_name(lines[1], "./", "cc", ".x"), "");
 		EXPECT_EQ(check_file(c.cwd + "/" + lines[1].substr(2)), "");
 	}
@@ -540,16 +454,13 @@ TEST_F(TempFileTest, LastResortIsTheCurrentDirectoryIfSafe)
 // user's directory is not, even when we run unmapped ourselves.
 TEST_F(TempFileTest, UserNamespaceTakesOnlyTheSystemsDirectoriesAsRoots)
 {
-	char third[] = "/tmp/vek-third-XXXXXX";
-	ASSERT_NE(mkdtemp(third), nullptr);
-	ASSERT_EQ(chmod(third, 01777), 0);
-	if (geteuid() != 0 || chown(third, 12345, 12345) != 0) {
-		rmdir(third);
-		GTEST_SKIP() << "needs root to make another user's directory";
-	}
-	for (bool mapped : {true, false}) {
-		SCOPED_TRACE(mapped ? "mapped" : "unmapped");
-		child_outcome o = in_child([&] {
+	// Right under /tmp, so that only / and /tmp lie on its way.
+	std::string third = make_temp_dir("third");
+	bool made = geteuid() == 0 && chmod(third.c_str(), 01777) == 0 &&
+	            chown(third.c_str(), 12345, 12345) == 0;
+	child_result runs[2] = {}; /* unmapped, mapped */
+	for (int mapped = 0; made && mapped < 2; mapped++) {
+		runs[mapped] = run_in_child([&] {
 			// Dropping root leaves /proc/self root's until we
 			// say so.
 			if (!drop_root() || prctl(PR_SET_DUMPABLE, 1) != 0 ||
@@ -559,28 +470,31 @@ TEST_F(TempFileTest, UserNamespaceTakesOnlyTheSystemsDirectoriesAsRoots)
 			    "0 " + std::to_string(geteuid()) + " 1";
 			int fd = open("/proc/self/uid_map", O_WRONLY);
 			if (mapped &&
-			    (fd < 0 || write(fd, map.data(), map.size()) < 0))
+			    (fd < 0 || ::write(fd, map.data(), map.size()) < 0))
 				_exit(77);
 			close(fd);
 			struct stat st;
 			if (stat("/tmp", &st) != 0 || st.st_uid != 65534)
 				_exit(78);
 			const char *dir =
-			    temp_dir_pick(third, nullptr, nullptr);
+			    temp_dir_pick(third.c_str(), nullptr, nullptr);
 			say(dir != nullptr ? dir : "(none)");
 		});
-		if (o.how == "exited 77" || o.how == "exited 78") {
-			rmdir(third);
+	}
+	remove_tree(third);
+	if (!made)
+		GTEST_SKIP() << "needs root to make another user's directory";
+	for (const child_result &o : runs) {
+		SCOPED_TRACE(&o == runs ? "unmapped" : "mapped");
+		if (o.status == exited(77) || o.status == exited(78))
 			GTEST_SKIP()
-			    << (o.how == "exited 78"
+			    << (o.status == exited(78)
 			            ? "/tmp is not the host root's here"
 			            : "no user namespace for an "
 			              "unprivileged user");
-		}
-		EXPECT_EQ(o.how, "exited 0");
+		EXPECT_EQ(o.status, exited(0));
 		EXPECT_EQ(o.err, "/tmp/");
 	}
-	rmdir(third);
 }
 
 } // namespace
