@@ -2,7 +2,7 @@
  * Checked allocation and the fatal exit.  Failure is forced with sizes that
  * no allocator can serve, passed through volatile variables so the compiler
  * cannot see them; the report line and the exit status are then checked in
- * death tests, byte for byte.
+ * a child, byte for byte.
  */
 #include "support/checked.h"
 
@@ -12,39 +12,24 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <initializer_list>
 #include <string>
 
+#include "testkit.h"
+
 namespace {
 
-// A regular expression that matches LEAD, then TEXT and nothing else.
+// The sanitizer's allocator, told to return null, says so first: drop that
+// line.
 std::string
-exactly(const std::string &text, const std::string &lead = "")
+without_allocator_note(const std::string &err)
 {
-	std::string re = "^" + lead;
-	for (char c : text) {
-		if (strchr("\\.[]()*+?{}|^$", c) != nullptr)
-			re += '\\';
-		re += c;
-	}
-	return re + "$";
-}
-
-// The sanitizer's allocator, told to return null, says so first.
-#if defined(__SANITIZE_ADDRESS__)
-const char allocator_note[] = "(==[0-9]+==WARNING: AddressSanitizer failed "
-                              "to allocate 0x[0-9a-f]+ bytes\n)?";
-#else
-const char allocator_note[] = "";
-#endif
-
-// What stderr must hold after an allocation really failed.
-std::string
-after_failed_allocation(const std::string &text)
-{
-	return exactly(text, allocator_note);
+	size_t end = err.find('\n');
+	if (err.rfind("==", 0) == 0 &&
+	    err.find("WARNING: AddressSanitizer failed to allocate") < end)
+		return err.substr(end + 1);
+	return err;
 }
 
 std::string
@@ -180,124 +165,99 @@ TEST(CheckedStrdup, CopiesTextIntoOwnBlock)
 	}
 }
 
-TEST(CheckedDeathTest, MallocFailureReportsSizeAndExitsOne)
+TEST(CheckedFailure, ReportsTheSizeAndExitsOne)
 {
-	EXPECT_EXIT(checked_malloc(impossible_size), testing::ExitedWithCode(1),
-	            after_failed_allocation(oom_line("", impossible_size)));
-}
-
-TEST(CheckedDeathTest, CallocFailureReportsProductOfCountAndSize)
-{
-	EXPECT_EXIT(
-	    checked_calloc(calloc_count, calloc_size),
-	    testing::ExitedWithCode(1),
-	    after_failed_allocation(oom_line("", calloc_count * calloc_size)));
-}
-
-TEST(CheckedDeathTest, ReallocFailureReportsSizeAndExitsOne)
-{
-	EXPECT_EXIT(checked_realloc(nullptr, impossible_size),
-	            testing::ExitedWithCode(1),
-	            after_failed_allocation(oom_line("", impossible_size)));
-	EXPECT_EXIT(
-	    {
-		    live_block = checked_malloc(32);
-		    live_block = checked_realloc(live_block, impossible_size);
-	    },
-	    testing::ExitedWithCode(1),
-	    after_failed_allocation(oom_line("", impossible_size)));
-}
-
-TEST(CheckedDeathTest, ReportSaysBytesForEverySize)
-{
-	static const size_t sizes[] = {0, 1, 2, 4096};
-	for (size_t size : sizes) {
-		SCOPED_TRACE(size);
-		EXPECT_EXIT(report_out_of_memory(size),
-		            testing::ExitedWithCode(1),
-		            exactly(oom_line("", size)));
+	const std::string huge = oom_line("", impossible_size);
+	const struct {
+		const char *what;
+		void (*body)();
+		std::string err;
+	} cases[] = {
+	    {"malloc", [] { checked_malloc(impossible_size); }, huge},
+	    {"calloc, with the product of count and size",
+	     [] { checked_calloc(calloc_count, calloc_size); },
+	     oom_line("", calloc_count * calloc_size)},
+	    {"realloc of null",
+	     [] { checked_realloc(nullptr, impossible_size); }, huge},
+	    {"realloc of a block",
+	     [] {
+		     live_block = checked_malloc(32);
+		     live_block = checked_realloc(live_block, impossible_size);
+	     },
+	     huge},
+	    {"0 bytes", [] { report_out_of_memory(0); }, oom_line("", 0)},
+	    {"1 byte", [] { report_out_of_memory(1); }, oom_line("", 1)},
+	    {"2 bytes", [] { report_out_of_memory(2); }, oom_line("", 2)},
+	    {"4096 bytes", [] { report_out_of_memory(4096); },
+	     oom_line("", 4096)},
+	    {"program name first",
+	     [] {
+		     set_oom_program_name("vek-ar");
+		     checked_malloc(impossible_size);
+	     },
+	     oom_line("vek-ar", impossible_size)},
+	    {"empty program name, no colon",
+	     [] {
+		     set_oom_program_name("vek-nm");
+		     set_oom_program_name("");
+		     report_out_of_memory(10);
+	     },
+	     "\nout of memory allocating 10 bytes\n"},
+	    {"program name not copied",
+	     [] {
+		     static char name[] = "first";
+		     set_oom_program_name(name);
+		     memcpy(name, "later", sizeof name);
+		     report_out_of_memory(3);
+	     },
+	     oom_line("later", 3)},
+	    {"hook after the line",
+	     [] {
+		     fatal_exit_hook = say_hook;
+		     checked_malloc(impossible_size);
+	     },
+	     huge + "hook\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		child_result r = run_in_child(c.body);
+		EXPECT_EQ(r.status, exited(1));
+		EXPECT_EQ(without_allocator_note(r.err), c.err);
 	}
 }
 
-TEST(CheckedDeathTest, ReportStartsWithProgramNameWhenSet)
+TEST(FatalExit, ExitsWithExactlyTheGivenStatus)
 {
-	EXPECT_EXIT(
-	    {
-		    set_oom_program_name("vek-ar");
-		    checked_malloc(impossible_size);
-	    },
-	    testing::ExitedWithCode(1),
-	    after_failed_allocation(oom_line("vek-ar", impossible_size)));
-}
-
-TEST(CheckedDeathTest, EmptyProgramNameGetsNoColon)
-{
-	EXPECT_EXIT(
-	    {
-		    set_oom_program_name("vek-nm");
-		    set_oom_program_name("");
-		    report_out_of_memory(10);
-	    },
-	    testing::ExitedWithCode(1),
-	    exactly("\nout of memory allocating "
-	            "10 bytes\n"));
-}
-
-TEST(CheckedDeathTest, ProgramNameIsNotCopied)
-{
-	static char name[] = "first";
-	EXPECT_EXIT(
-	    {
-		    set_oom_program_name(name);
-		    memcpy(name, "later", sizeof name);
-		    report_out_of_memory(3);
-	    },
-	    testing::ExitedWithCode(1), exactly(oom_line("later", 3)));
-}
-
-TEST(CheckedDeathTest, ReportRunsHookAfterTheLine)
-{
-	EXPECT_EXIT(
-	    {
-		    fatal_exit_hook = say_hook;
-		    checked_malloc(impossible_size);
-	    },
-	    testing::ExitedWithCode(1),
-	    after_failed_allocation(oom_line("", impossible_size) + "hook\n"));
-}
-
-TEST(FatalExitDeathTest, ExitsWithExactlyTheGivenStatus)
-{
-	static const int statuses[] = {0, 1, 2, 42, 255};
-	for (int status : statuses) {
+	for (int status : {0, 1, 2, 42, 255}) {
 		SCOPED_TRACE(status);
-		EXPECT_EXIT(fatal_exit(status), testing::ExitedWithCode(status),
-		            exactly(""));
+		child_result r = run_in_child([status] { fatal_exit(status); });
+		EXPECT_EQ(r.status, exited(status));
+		EXPECT_EQ(r.err, "");
 	}
 }
 
-TEST(FatalExitDeathTest, RunsHookThenExitsNormally)
+TEST(FatalExit, RunsHookThenExitsNormally)
 {
 	// The atexit handler runs only on a normal exit, and after the hook.
-	EXPECT_EXIT(
-	    {
-		    atexit(say_atexit);
-		    fatal_exit_hook = say_hook;
-		    fatal_exit(7);
-	    },
-	    testing::ExitedWithCode(7), exactly("hook\natexit\n"));
+	child_result r = run_in_child([] {
+		atexit(say_atexit);
+		fatal_exit_hook = say_hook;
+		fatal_exit(7);
+	});
+	EXPECT_EQ(r.status, exited(7));
+	EXPECT_EQ(r.err, "hook\natexit\n");
 }
 
-TEST(FatalExitDeathTest, FlushesBufferedStreams)
+TEST(FatalExit, FlushesBufferedStreams)
 {
-	EXPECT_EXIT(
-	    {
-		    static char buf[BUFSIZ];
-		    setvbuf(stderr, buf, _IOFBF, sizeof buf);
-		    fputs("pending", stderr);
-		    fatal_exit(3);
-	    },
-	    testing::ExitedWithCode(3), exactly("pending"));
+	child_result r = run_in_child([] {
+		static char buf[BUFSIZ];
+		setvbuf(stderr, buf, _IOFBF, sizeof buf);
+		fputs("pending", stderr);
+		fatal_exit(3);
+	});
+	EXPECT_EQ(r.status, exited(3));
+	EXPECT_EQ(r.err, "pending");
 }
 
 } // namespace
