@@ -5,6 +5,7 @@
 #include "testkit.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -18,11 +19,17 @@ ScratchTest::SetUp()
 	root = make_temp_dir(
 	    testing::UnitTest::GetInstance()->current_test_suite()->name());
 	ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+	start_dir_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	ASSERT_GE(start_dir_, 0);
 }
 
 void
 ScratchTest::TearDown()
 {
+	if (start_dir_ >= 0) {
+		EXPECT_EQ(fchdir(start_dir_), 0);
+		close(start_dir_);
+	}
 	if (!root.empty())
 		remove_tree(root);
 }

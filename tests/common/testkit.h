@@ -19,7 +19,8 @@
  * A test with a fresh directory ROOT: the real path of a new directory
  * under /tmp, searchable by everyone so that a child running as another
  * user reaches what lies in it, and removed with everything below it after
- * the test.  In text given to expand(), '@' stands for ROOT.
+ * the test.  In text given to expand(), '@' stands for ROOT.  The test may
+ * change the working directory: the one it started in is restored.
  */
 class ScratchTest : public testing::Test {
       protected:
@@ -41,6 +42,9 @@ class ScratchTest : public testing::Test {
 	                  mode_t mode = 0644) const;
 
 	std::string root;
+
+      private:
+	int start_dir_ = -1;
 };
 
 /*
