@@ -19,16 +19,16 @@
 constexpr size_t ARENA_ALIGN = 16;
 /* The chunk in the program's zeroed data: start-up allocates well below
  * it, and touches only the pages it uses. */
-constexpr size_t FIRST_CHUNK_SIZE = 64 * 1024;
+constexpr size_t FIRST_CHUNK_SIZE = size_t{64} * 1024;
 /* Mapped chunks double from the first to the last size: few mappings for
  * a million small blocks, little waste for a few. */
-constexpr size_t CHUNK_SIZE_MIN = 256 * 1024;
-constexpr size_t CHUNK_SIZE_MAX = 16 * 1024 * 1024;
+constexpr size_t CHUNK_SIZE_MIN = size_t{256} * 1024;
+constexpr size_t CHUNK_SIZE_MAX = size_t{16} * 1024 * 1024;
 /* Every mapping starts on a page boundary, whatever the page size. */
 constexpr size_t MAP_ALIGN = 4096;
 /* From this size on a mapping may be given huge pages: one page fault
  * in place of hundreds. */
-constexpr size_t HUGE_MIN = 2 * 1024 * 1024;
+constexpr size_t HUGE_MIN = size_t{2} * 1024 * 1024;
 
 /* The start of each mapped chunk. */
 struct chunk {
@@ -61,8 +61,11 @@ round_up(size_t size, size_t to)
 static void *
 map(size_t size)
 {
+	/* An anonymous mapping takes -1 for its descriptor. */
 	void *base = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-	                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	                  MAP_PRIVATE | MAP_ANONYMOUS,
+	                  // cppcheck-suppress invalidFunctionArg
+	                  -1, 0);
 	if (base == MAP_FAILED)
 		return nullptr;
 	if (size >= HUGE_MIN)
@@ -224,6 +227,8 @@ grow_large(struct large_block *block, size_t size)
 	size_t mapped = round_up(offset + size, MAP_ALIGN);
 	unlist(block);
 	void *moved = VEK_REMAP(block, block->mapped, mapped);
+	/* Always so where a mapping cannot be moved. */
+	// cppcheck-suppress knownConditionTrueFalse
 	if (moved == nullptr) {
 		/* No way to move a mapping: copy it to a new one. */
 		moved = map(mapped);

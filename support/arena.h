@@ -11,7 +11,7 @@
 #include <stddef.h>
 
 /* Blocks up to this size are carved from chunks; larger ones are mapped. */
-constexpr size_t ARENA_SMALL_MAX = 16 * 1024;
+constexpr size_t ARENA_SMALL_MAX = size_t{16} * 1024;
 
 /*
  * A block of SIZE bytes aligned for any object (16 bytes), or null with

@@ -290,13 +290,13 @@ static char *
 release_pages(char *from, char *to)
 {
 	auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-	uintptr_t first =
-	    (reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1);
-	uintptr_t last = reinterpret_cast<uintptr_t>(to) & ~(page - 1);
+	char *first =
+	    from + (page - reinterpret_cast<uintptr_t>(from) % page) % page;
+	char *last = to - reinterpret_cast<uintptr_t>(to) % page;
 	if (last <= first)
 		return from;
-	VEK_RELEASE_PAGES(reinterpret_cast<void *>(first), last - first);
-	return reinterpret_cast<char *>(last);
+	VEK_RELEASE_PAGES(first, static_cast<size_t>(last - first));
+	return last;
 }
 
 /* Bytes of text between page releases while a response file is split. */
@@ -344,8 +344,8 @@ argv_split(const char *text)
 	/* Unquoted in a copy of its own: the caller's text stays as it is. */
 	size_t size = strlen(text);
 	char *work = static_cast<char *>(checked_malloc(size + SCAN_SLACK));
-	memcpy(work, text, size);
-	memset(work + size, 0, SCAN_SLACK);
+	memcpy(work, text, size + 1);
+	memset(work + size + 1, 0, SCAN_SLACK - 1);
 	char **argv = split_in_place(work, false);
 	free(work);
 	return argv;
