@@ -63,6 +63,7 @@ ScratchTest::write(const std::string &rel, const std::string &text,
                    mode_t mode) const
 {
 	std::string file = path(rel);
+	make_dirs(file.substr(0, file.rfind('/')));
 	write_file(file, text);
 	chmod(file.c_str(), mode);
 	return file;

@@ -37,7 +37,10 @@ class ScratchTest : public testing::Test {
 	/* Create path(REL) with its missing parents, give it MODE; its path. */
 	std::string make_dir(const std::string &rel, mode_t mode = 0755) const;
 
-	/* Write TEXT to path(REL) and give the file MODE; its path. */
+	/*
+	 * Write TEXT to path(REL), its missing parent directories made, and
+	 * give the file MODE; its path.
+	 */
 	std::string write(const std::string &rel, const std::string &text,
 	                  mode_t mode = 0644) const;
 

@@ -1,7 +1,7 @@
 // Tests for the relative prefix computation and the path helpers.  Cases
 // that only compute on strings run against the usual build-time layout;
-// cases that look at files build their own tree under a fresh temporary
-// directory, with $PATH and the working directory set by the test.
+// cases that look at files build their own tree in the scratch directory,
+// with $PATH and the working directory set by the test.
 #include "support/relocate.h"
 
 #include <fcntl.h>
@@ -11,12 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "testkit.h"
 
 namespace {
 
@@ -54,35 +55,6 @@ with_links(const char *prog, const char *bin, const char *target)
 	free(located);
 	return direct;
 }
-
-// $PATH as the test wants it, put back on the way out.
-class path_setting {
-      public:
-	path_setting()
-	{
-		const char *old = getenv("PATH");
-		if (old != nullptr)
-			saved = old;
-	}
-	~path_setting()
-	{
-		if (saved)
-			setenv("PATH", saved->c_str(), 1);
-		else
-			unsetenv("PATH");
-	}
-	void set(const std::string &value)
-	{
-		setenv("PATH", value.c_str(), 1);
-	}
-	void unset()
-	{
-		unsetenv("PATH");
-	}
-
-      private:
-	std::optional<std::string> saved;
-};
 
 // ---------------------------------------------------------------------
 // The computation on strings alone: every program path holds a '/', so
@@ -170,254 +142,127 @@ TEST(RelativePrefixStrings, ArgumentsAreNotChanged)
 }
 
 // ---------------------------------------------------------------------
-// Cases that look at files: a tree under a fresh temporary directory.
+// Cases that look at files: a tree in the scratch directory, '@' below.
+//   opt/tc/bin/vek-ar, usr/local/bin/vek-ar, b/vek-ar, cwd/vek-ar  0755
+//   moved/usr/local/bin/vek-ar -> @/opt/tc/bin/vek-ar, the tree moved
+//   away and reached through a link left at the build-time place
+//   dir/vek-ar/  a directory        noexec/vek-ar  mode 0644
+//   empty/       the working directory unless a case says otherwise
 
-class RelativePrefixTree : public ::testing::Test {
+class RelativePrefixTree : public ScratchTest {
       protected:
 	void SetUp() override
 	{
-		char templ[] = "/tmp/relocate_test.XXXXXX";
-		ASSERT_NE(mkdtemp(templ), nullptr);
-		// The tree's own path must hold no link for the resolved
-		// results to be predictable.
-		char *real = realpath(templ, nullptr);
-		ASSERT_NE(real, nullptr);
-		root = real;
-		free(real);
-		saved_cwd = open(".", O_RDONLY | O_DIRECTORY);
-		ASSERT_GE(saved_cwd, 0);
-
-		make_dir("opt/tc/bin");
-		make_file("opt/tc/bin/vek-ar", 0755);
-		make_dir("usr/local/bin");
-		make_file("usr/local/bin/vek-ar", 0755);
-		// A tree moved away from its build-time place and reached
-		// through a link left at the old place.
+		ScratchTest::SetUp();
+		for (const char *dir :
+		     {"opt/tc/bin", "usr/local/bin", "b", "cwd"})
+			write(std::string(dir) + "/vek-ar", "", 0755);
 		make_dir("moved/usr/local/bin");
-		ASSERT_EQ(symlink(at("opt/tc/bin/vek-ar").c_str(),
-		                  at("moved/usr/local/bin/vek-ar").c_str()),
+		ASSERT_EQ(symlink(path("opt/tc/bin/vek-ar").c_str(),
+		                  path("moved/usr/local/bin/vek-ar").c_str()),
 		          0);
-		make_dir("a");
-		make_dir("b");
-		make_dir("cwd");
-		make_dir("empty");
-		ASSERT_EQ(chdir(at("cwd").c_str()), 0);
+		make_dir("dir/vek-ar");
+		write("noexec/vek-ar", "", 0644);
+		ASSERT_EQ(chdir(make_dir("empty").c_str()), 0);
 	}
-
-	void TearDown() override
-	{
-		if (saved_cwd >= 0) {
-			EXPECT_EQ(fchdir(saved_cwd), 0);
-			close(saved_cwd);
-		}
-		if (!root.empty()) {
-			std::error_code error;
-			std::filesystem::remove_all(root, error);
-			EXPECT_FALSE(error) << error.message();
-		}
-	}
-
-	std::string at(const std::string &relative) const
-	{
-		return root + "/" + relative;
-	}
-
-	void make_dir(const std::string &relative)
-	{
-		std::error_code error;
-		std::filesystem::create_directories(at(relative), error);
-		ASSERT_FALSE(error) << relative << ": " << error.message();
-	}
-
-	void make_file(const std::string &relative, mode_t mode)
-	{
-		int fd = open(at(relative).c_str(), O_WRONLY | O_CREAT | O_EXCL,
-		              mode);
-		ASSERT_GE(fd, 0) << relative;
-		close(fd);
-		ASSERT_EQ(chmod(at(relative).c_str(), mode), 0);
-	}
-
-	std::string root;
-	int saved_cwd = -1;
-	path_setting path;
 };
 
-TEST_F(RelativePrefixTree, DoubledSeparatorIsResolvedAway)
-{
-	std::string bin = at("usr/local/bin/");
-	std::string target = at("usr/local/lib/vek14/vek/");
-	std::string prog = at("usr//local/bin/vek-ar");
-
-	EXPECT_EQ(with_links(prog.c_str(), bin.c_str(), target.c_str()),
-	          std::nullopt);
-	EXPECT_EQ(no_links(prog.c_str(), bin.c_str(), target.c_str()),
-	          at("usr//local/bin/../lib/vek14/vek/"));
-}
-
-TEST_F(RelativePrefixTree, LinkToMovedProgramIsFollowed)
-{
-	std::string bin = at("moved/usr/local/bin/");
-	std::string target = at("moved/usr/local/lib/vek14/vek/");
-	std::string prog = at("moved/usr/local/bin/vek-ar");
-
-	EXPECT_EQ(with_links(prog.c_str(), bin.c_str(), target.c_str()),
-	          at("opt/tc/bin/../lib/vek14/vek/"));
-	EXPECT_EQ(no_links(prog.c_str(), bin.c_str(), target.c_str()),
-	          std::nullopt);
-}
-
-TEST_F(RelativePrefixTree, MissingProgramIsTakenAsGiven)
-{
-	std::string prog = at("nowhere/bin/vek-ar");
-	EXPECT_EQ(with_links(prog.c_str(), bin_prefix, lib_prefix),
-	          at("nowhere/bin/../lib/vek14/vek/"));
-}
-
-TEST_F(RelativePrefixTree, BareNameFoundThroughPath)
-{
-	path.set(at("opt/tc/bin"));
-	EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix),
-	          at("opt/tc/bin/../lib/vek14/vek/"));
-	EXPECT_EQ(with_links("vek-ar", bin_prefix, lib_prefix),
-	          at("opt/tc/bin/../lib/vek14/vek/"));
-}
-
-TEST_F(RelativePrefixTree, BareNameFoundInBinPrefixIsSamePlace)
-{
-	path.set(at("usr/local/bin"));
-	std::string bin = at("usr/local/bin/");
-	std::string target = at("usr/local/lib/vek14/vek/");
-	EXPECT_EQ(no_links("vek-ar", bin.c_str(), target.c_str()),
-	          std::nullopt);
-}
-
-// $PATH "A::B/": A/vek-ar, then ./vek-ar, then B/vek-ar, with no second
-// '/' after B.
-struct search_case {
-	const char *name;
-	bool in_a, in_cwd, in_b;
-	const char *want_dir; // relative to the tree, or "." for "./"
+// Every result climbs to lib/vek14/vek/ from a directory: PLAIN is the one
+// relative_prefix_no_links gives, LINKED the one relative_prefix gives, null
+// for no relocation; '@' is the tree.
+struct tree_case {
+	const char *what;
+	const char *path; // $PATH; null: unset
+	const char *cwd;
+	const char *prog, *bin, *target;
+	const char *plain, *linked;
 };
 
-const search_case search_cases[] = {
-    {"only in the last element", false, false, true, "b/"},
-    {"empty element is the current directory", false, true, true, "."},
-    {"first element wins", true, true, true, "a/"},
-    {"nowhere: the bare name stays", false, false, false, nullptr},
+const tree_case tree_cases[] = {
+    {"doubled separator resolved away", nullptr, "empty",
+     "@/usr//local/bin/vek-ar", "@/usr/local/bin/",
+     "@/usr/local/lib/vek14/vek/", "@/usr//local/bin/", nullptr},
+    {"link to the moved program followed", nullptr, "empty",
+     "@/moved/usr/local/bin/vek-ar", "@/moved/usr/local/bin/",
+     "@/moved/usr/local/lib/vek14/vek/", nullptr, "@/opt/tc/bin/"},
+    {"missing program taken as given", nullptr, "empty", "@/nowhere/bin/vek-ar",
+     bin_prefix, lib_prefix, "@/nowhere/bin/", "@/nowhere/bin/"},
+    {"bare name found in the bin prefix: same place", "@/usr/local/bin",
+     "empty", "vek-ar", "@/usr/local/bin/", "@/usr/local/lib/vek14/vek/",
+     nullptr, nullptr},
+    {"empty program name", "@/opt/tc/bin::", "cwd", "", bin_prefix, lib_prefix,
+     nullptr, nullptr},
+    // A bare name looked up through $PATH; "A::B/" is A/vek-ar, then
+    // ./vek-ar, then B/vek-ar, with no second '/' after B.
+    {"found through PATH", "@/opt/tc/bin", "empty", "vek-ar", bin_prefix,
+     lib_prefix, "@/opt/tc/bin/", "@/opt/tc/bin/"},
+    {"only in the last element", "@/empty::@/b/", "empty", "vek-ar", bin_prefix,
+     lib_prefix, "@/b/", "@/b/"},
+    {"empty element is the current directory", "@/empty::@/b/", "cwd", "vek-ar",
+     bin_prefix, lib_prefix, "./", "@/cwd/"},
+    {"first element wins", "@/opt/tc/bin::@/b/", "cwd", "vek-ar", bin_prefix,
+     lib_prefix, "@/opt/tc/bin/", "@/opt/tc/bin/"},
+    {"nowhere: the bare name stays", "@/empty::@/empty/", "empty", "vek-ar",
+     bin_prefix, lib_prefix, "", ""},
+    {"empty PATH is the current directory", "", "cwd", "vek-ar", bin_prefix,
+     lib_prefix, "./", "@/cwd/"},
+    {"executable directory passed over", "@/dir:@/b", "empty", "vek-ar",
+     bin_prefix, lib_prefix, "@/b/", "@/b/"},
+    {"file without execute bit passed over", "@/noexec:@/b", "empty", "vek-ar",
+     bin_prefix, lib_prefix, "@/b/", "@/b/"},
+    {"PATH unset: the name as given", nullptr, "empty", "vek-ar", bin_prefix,
+     lib_prefix, "", ""},
+    // Taken as given, the name has no directory part, but realpath still
+    // finds it relative to the working directory.
+    {"PATH unset: the current directory is not searched", nullptr, "cwd",
+     "vek-ar", bin_prefix, lib_prefix, "", "@/cwd/"},
 };
 
-TEST_F(RelativePrefixTree, PathElementsTriedInOrder)
+TEST_F(RelativePrefixTree, MatchesTable)
 {
-	path.set(at("a") + "::" + at("b/"));
-	for (const search_case &c : search_cases) {
-		SCOPED_TRACE(c.name);
-		unlink(at("a/vek-ar").c_str());
-		unlink(at("cwd/vek-ar").c_str());
-		unlink(at("b/vek-ar").c_str());
-		if (c.in_a)
-			make_file("a/vek-ar", 0755);
-		if (c.in_cwd)
-			make_file("cwd/vek-ar", 0755);
-		if (c.in_b)
-			make_file("b/vek-ar", 0755);
-
-		std::string want;
-		if (c.want_dir == nullptr)
-			want = "../lib/vek14/vek/"; // the name alone, d = 0
-		else if (std::string(c.want_dir) == ".")
-			want = "./../lib/vek14/vek/";
-		else
-			want = at(c.want_dir) + "../lib/vek14/vek/";
-		EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix), want);
+	auto want = [this](const char *dir) {
+		return dir != nullptr ? std::optional<std::string>(
+		                            expand(dir) + "../lib/vek14/vek/")
+		                      : std::nullopt;
+	};
+	for (const tree_case &c : tree_cases) {
+		SCOPED_TRACE(c.what);
+		scoped_env search("PATH",
+		                  c.path ? expand(c.path).c_str() : nullptr);
+		ASSERT_EQ(chdir(path(c.cwd).c_str()), 0);
+		std::string prog = expand(c.prog), bin = expand(c.bin),
+		            target = expand(c.target);
+		EXPECT_EQ(no_links(prog.c_str(), bin.c_str(), target.c_str()),
+		          want(c.plain));
+		EXPECT_EQ(with_links(prog.c_str(), bin.c_str(), target.c_str()),
+		          want(c.linked));
 	}
-}
-
-TEST_F(RelativePrefixTree, FoundInCurrentDirectoryResolvesToIt)
-{
-	path.set(at("a") + "::" + at("b/"));
-	make_file("cwd/vek-ar", 0755);
-	EXPECT_EQ(with_links("vek-ar", bin_prefix, lib_prefix),
-	          at("cwd/../lib/vek14/vek/"));
-}
-
-TEST_F(RelativePrefixTree, EmptyPathMeansCurrentDirectory)
-{
-	path.set("");
-	make_file("cwd/vek-ar", 0755);
-	EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix),
-	          "./../lib/vek14/vek/");
-}
-
-TEST_F(RelativePrefixTree, ExecutableDirectoryIsPassedOver)
-{
-	path.set(at("a") + ":" + at("b"));
-	make_dir("a/vek-ar");
-	make_file("b/vek-ar", 0755);
-	EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix),
-	          at("b/../lib/vek14/vek/"));
-}
-
-TEST_F(RelativePrefixTree, FileWithoutExecuteBitIsPassedOver)
-{
-	path.set(at("a") + ":" + at("b"));
-	make_file("a/vek-ar", 0644);
-	make_file("b/vek-ar", 0755);
-	EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix),
-	          at("b/../lib/vek14/vek/"));
-}
-
-TEST_F(RelativePrefixTree, PathUnsetTakesNameAsGiven)
-{
-	path.unset();
-	ASSERT_EQ(chdir(at("empty").c_str()), 0);
-	EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix),
-	          "../lib/vek14/vek/");
-	EXPECT_EQ(with_links("vek-ar", bin_prefix, lib_prefix),
-	          "../lib/vek14/vek/");
-}
-
-TEST_F(RelativePrefixTree, PathUnsetDoesNotSearchCurrentDirectory)
-{
-	path.unset();
-	make_file("cwd/vek-ar", 0755);
-	// Taken as given, the name has no directory part...
-	EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix),
-	          "../lib/vek14/vek/");
-	// ...but realpath still finds it relative to the working directory.
-	EXPECT_EQ(with_links("vek-ar", bin_prefix, lib_prefix),
-	          at("cwd/../lib/vek14/vek/"));
-}
-
-TEST_F(RelativePrefixTree, EmptyProgramNameGivesNull)
-{
-	path.set(at("opt/tc/bin") + "::");
-	EXPECT_EQ(no_links("", bin_prefix, lib_prefix), std::nullopt);
-	EXPECT_EQ(with_links("", bin_prefix, lib_prefix), std::nullopt);
 }
 
 // The candidate buffer holds the whole $PATH; past the stack's share it
 // comes from the heap, which the sanitizer build checks for overruns.
 TEST_F(RelativePrefixTree, LongPathStillFindsProgram)
 {
-	make_file("b/vek-ar", 0755);
-	std::string want = at("b/../lib/vek14/vek/");
+	std::string want = path("b/../lib/vek14/vek/");
+	scoped_env search("PATH", nullptr);
 	// Sizes around the stack limit and well past it.
 	for (size_t filler :
 	     {3900u, 3990u, 4000u, 4010u, 4020u, 4030u, 8000u, 70000u}) {
 		SCOPED_TRACE(filler);
 		std::string junk = "/nonexistent/" + std::string(filler, 'x');
-		path.set(junk + ":" + at("b"));
+		search.set((junk + ":" + path("b")).c_str());
 		EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix), want);
-		path.set(at("a") + ":" + junk + "::" + junk + ":" + at("b"));
+		search.set(
+		    (path("empty") + ":" + junk + "::" + junk + ":" + path("b"))
+		        .c_str());
 		EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix), want);
 	}
 }
 
 TEST_F(RelativePrefixTree, LongFoundElementAroundStackLimit)
 {
-	make_file("b/vek-ar", 0755);
-	std::string want = at("b/../lib/vek14/vek/");
+	std::string want = path("b/../lib/vek14/vek/");
+	scoped_env search("PATH", nullptr);
 	// The winning element is itself long, "b" reached through runs of
 	// "/.", with PATH lengths on both sides of the stack limit.  The
 	// candidate stays within PATH_MAX so that access() can look at it.
@@ -427,7 +272,7 @@ TEST_F(RelativePrefixTree, LongFoundElementAroundStackLimit)
 			element += "/.";
 		element += "/b";
 		SCOPED_TRACE(element.size());
-		path.set(element);
+		search.set(element.c_str());
 		EXPECT_EQ(no_links("vek-ar", bin_prefix, lib_prefix),
 		          element + "/../lib/vek14/vek/");
 		EXPECT_EQ(with_links("vek-ar", bin_prefix, lib_prefix), want);
@@ -553,24 +398,25 @@ TEST(PathBasenameDos, MatchesTable)
 // ---------------------------------------------------------------------
 // Canonical copies.
 
-class RealPathDup : public RelativePrefixTree {};
+using RealPathDup = RelativePrefixTree;
 
 TEST_F(RealPathDup, Canonicalizes)
 {
-	char *got = real_path_dup(at("moved/usr//local/./bin/vek-ar").c_str());
+	char *got =
+	    real_path_dup(path("moved/usr//local/./bin/vek-ar").c_str());
 	ASSERT_NE(got, nullptr);
-	EXPECT_EQ(std::string(got), at("opt/tc/bin/vek-ar"));
+	EXPECT_EQ(std::string(got), path("opt/tc/bin/vek-ar"));
 	free(got);
 
 	got = real_path_dup("../opt/tc/bin");
 	ASSERT_NE(got, nullptr);
-	EXPECT_EQ(std::string(got), at("opt/tc/bin"));
+	EXPECT_EQ(std::string(got), path("opt/tc/bin"));
 	free(got);
 }
 
 TEST_F(RealPathDup, CopiesPathThatFails)
 {
-	const std::string missing = at("no/such//file");
+	const std::string missing = path("no/such//file");
 	char *got = real_path_dup(missing.c_str());
 	ASSERT_NE(got, nullptr);
 	EXPECT_NE(got, missing.c_str());
