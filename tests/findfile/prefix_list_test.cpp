@@ -1,24 +1,22 @@
 /*
  * Prefix lists: building them (order, splitting, longest prefix) and
- * looking files up through them in a small tree made for each test, with
- * the trace lines checked byte for byte.
+ * looking files up through them in a small tree in the scratch directory,
+ * with the trace lines checked byte for byte.
  */
 #include "findfile/prefix_list.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "lists.h"
-#include "scratch.h"
+#include "testkit.h"
 
 namespace {
 
@@ -46,16 +44,17 @@ max_length(const std::vector<std::string> &texts)
 
 const char test_variable[] = "VEK_PREFIX_LIST_TEST_VARIABLE";
 
-class PrefixListTest : public testing::Test {
+class PrefixListTest : public ScratchTest {
       protected:
 	void TearDown() override
 	{
 		set_lookup_trace(false);
-		unsetenv(test_variable);
 		free_list(&list);
+		ScratchTest::TearDown();
 	}
 
 	prefix_list list{};
+	scoped_env variable{test_variable, nullptr};
 };
 
 TEST_F(PrefixListTest, NewListIsEmpty)
@@ -160,7 +159,7 @@ TEST_F(PrefixListTest, EnvironmentValueIsSplitLikeAString)
 {
 	for (const split_case &c : split_cases) {
 		SCOPED_TRACE(testing::Message() << "'" << c.text << "'");
-		ASSERT_EQ(setenv(test_variable, c.text, 1), 0);
+		variable.set(c.text);
 		prefixes_from_env(test_variable, &list);
 		EXPECT_EQ(list_texts(list), strings(c.want));
 		free_list(&list);
@@ -169,7 +168,6 @@ TEST_F(PrefixListTest, EnvironmentValueIsSplitLikeAString)
 
 TEST_F(PrefixListTest, UnsetVariableAddsNothing)
 {
-	unsetenv(test_variable);
 	prefixes_from_env(test_variable, &list);
 	EXPECT_EQ(list.entries, nullptr);
 	EXPECT_EQ(list.longest_prefix, 0);
@@ -198,30 +196,31 @@ TEST_F(PrefixListTest, TraceShowsEachPrefixAddedFromAString)
 			EXPECT_EQ(testing::internal::GetCapturedStderr(),
 			          trace ? c.want : "");
 
-			ASSERT_EQ(setenv(test_variable, c.text, 1), 0);
+			variable.set(c.text);
 			testing::internal::CaptureStderr();
 			prefixes_from_env(test_variable, &list);
 			EXPECT_EQ(testing::internal::GetCapturedStderr(),
 			          trace ? c.want : "");
 		}
 	}
-	unsetenv(test_variable);
+	variable.set(nullptr);
 	testing::internal::CaptureStderr();
 	prefixes_from_env(test_variable, &list);
 	EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-// A lookup: '@' is the tree's root; "(null)" means nothing is found.
+// A lookup: PREFIXES are separated by spaces, '@' is the tree's root, and
+// "(null)" means nothing is found.
 struct lookup_case {
 	const char *what;
-	const char *prefixes[4];
+	const char *prefixes;
 	const char *name;
 	int mode;
 	const char *want;
 };
 
 /*
- * The lookup tree, under a fresh directory:
+ * The lookup tree, in the scratch directory:
  *   exec/tool     mode 0755    second/tool   mode 0755
  *   plain/tool    mode 0644    shadow/tool/  a directory, mode 0755
  */
@@ -229,39 +228,11 @@ class FindInPrefixesTest : public PrefixListTest {
       protected:
 	void SetUp() override
 	{
-		root = make_temp_dir("prefix");
-		for (const char *d :
-		     {"exec", "plain", "second", "shadow", "shadow/tool"})
-			ASSERT_EQ(mkdir(path(d).c_str(), 0755), 0) << d;
-		make_file("exec/tool", 0755);
-		make_file("second/tool", 0755);
-		make_file("plain/tool", 0644);
-	}
-
-	void TearDown() override
-	{
-		PrefixListTest::TearDown();
-		if (!root.empty())
-			remove_tree(root);
-	}
-
-	std::string path(const std::string &rel) const
-	{
-		return root + "/" + rel;
-	}
-
-	std::string expand(const char *text) const
-	{
-		return expand_root(root, text);
-	}
-
-	void make_file(const char *rel, mode_t mode)
-	{
-		int fd =
-		    open(path(rel).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-		ASSERT_GE(fd, 0) << rel;
-		ASSERT_EQ(close(fd), 0);
-		ASSERT_EQ(chmod(path(rel).c_str(), mode), 0);
+		PrefixListTest::SetUp();
+		write("exec/tool", "", 0755);
+		write("second/tool", "", 0755);
+		write("plain/tool", "", 0644);
+		make_dir("shadow/tool");
 	}
 
 	// Looks NAME up and returns what was found, "(null)" for nothing.
@@ -274,10 +245,11 @@ class FindInPrefixesTest : public PrefixListTest {
 	}
 
 	// Append PREFIXES, '@' expanded.
-	void fill(const char *const (&prefixes)[4])
+	void fill(const char *prefixes)
 	{
-		for (const std::string &p : strings(prefixes))
-			prefix_append(&list, expand(p.c_str()).c_str());
+		std::istringstream words(expand(prefixes));
+		for (std::string p; words >> p;)
+			prefix_append(&list, p.c_str());
 	}
 
 	void expect_lookup(const lookup_case &c)
@@ -287,64 +259,32 @@ class FindInPrefixesTest : public PrefixListTest {
 		EXPECT_EQ(lookup(expand(c.name), c.mode), expand(c.want));
 		free_list(&list);
 	}
-
-	std::string root;
 };
 
 TEST_F(FindInPrefixesTest, FirstAcceptableCandidateWins)
 {
 	static const lookup_case cases[] = {
-	    {"first match in list order",
-	     {"@/exec/", "@/second/"},
-	     "tool",
-	     X_OK,
-	     "@/exec/tool"},
-	    {"missing candidate skipped",
-	     {"@/none/", "@/second/"},
-	     "tool",
-	     X_OK,
+	    {"list order", "@/exec/ @/second/", "tool", X_OK, "@/exec/tool"},
+	    {"missing skipped", "@/none/ @/second/", "tool", X_OK,
 	     "@/second/tool"},
-	    {"directory skipped",
-	     {"@/shadow/", "@/second/"},
-	     "tool",
-	     X_OK,
+	    {"directory skipped", "@/shadow/ @/second/", "tool", X_OK,
 	     "@/second/tool"},
-	    {"directory never found", {"@/shadow/"}, "tool", R_OK, "(null)"},
-	    {"not executable skipped",
-	     {"@/plain/", "@/second/"},
-	     "tool",
-	     X_OK,
+	    {"directory never found", "@/shadow/", "tool", R_OK, "(null)"},
+	    {"not executable skipped", "@/plain/ @/second/", "tool", X_OK,
 	     "@/second/tool"},
-	    {"readable is enough for R_OK",
-	     {"@/plain/", "@/second/"},
-	     "tool",
-	     R_OK,
+	    {"readable for R_OK", "@/plain/ @/second/", "tool", R_OK,
 	     "@/plain/tool"},
-	    {"existence for F_OK", {"@/plain/"}, "tool", F_OK, "@/plain/tool"},
-	    {"nothing acceptable",
-	     {"@/none/", "@/plain/", "@/shadow/"},
-	     "tool",
-	     X_OK,
+	    {"existence for F_OK", "@/plain/", "tool", F_OK, "@/plain/tool"},
+	    {"nothing acceptable", "@/none/ @/plain/ @/shadow/", "tool", X_OK,
 	     "(null)"},
-	    {"prefix joined without a slash",
-	     {"@/exec/to"},
-	     "ol",
-	     X_OK,
-	     "@/exec/tool"},
-	    {"name with a directory part",
-	     {"@/"},
-	     "second/tool",
-	     X_OK,
+	    {"joined without a slash", "@/exec/to", "ol", X_OK, "@/exec/tool"},
+	    {"name with a directory", "@/", "second/tool", X_OK,
 	     "@/second/tool"},
 	    {"long prefix before a short one",
-	     {"@/"
-	      "a-very-long-directory-name-that-does-not-exist-anywhere-at-all/"
-	      "and-another-level-to-make-it-longer-still/",
-	      "@/"},
-	     "exec/tool",
-	     X_OK,
-	     "@/exec/tool"},
-	    {"relative name, empty list", {}, "tool", X_OK, "(null)"},
+	     "@/a-very-long-directory-name-that-does-not-exist-anywhere-at-all/"
+	     "and-another-level-to-make-it-longer-still/ @/",
+	     "exec/tool", X_OK, "@/exec/tool"},
+	    {"relative name, empty list", "", "tool", X_OK, "(null)"},
 	};
 	for (const lookup_case &c : cases)
 		expect_lookup(c);
@@ -352,38 +292,25 @@ TEST_F(FindInPrefixesTest, FirstAcceptableCandidateWins)
 
 TEST_F(FindInPrefixesTest, RelativePrefixesFollowTheCurrentDirectory)
 {
-	int saved = open(".", O_RDONLY | O_DIRECTORY);
-	ASSERT_GE(saved, 0);
 	ASSERT_EQ(chdir(path("exec").c_str()), 0);
 	prefix_append(&list, "");
-	std::string bare = lookup("tool", X_OK);
+	EXPECT_EQ(lookup("tool", X_OK), "tool");
 	free_list(&list);
 	prefixes_from_string("../none:../second", &list);
-	std::string dotted = lookup("tool", X_OK);
-	ASSERT_EQ(fchdir(saved), 0);
-	close(saved);
-
-	EXPECT_EQ(bare, "tool");
-	EXPECT_EQ(dotted, "../second/tool");
+	EXPECT_EQ(lookup("tool", X_OK), "../second/tool");
 }
 
 TEST_F(FindInPrefixesTest, AbsoluteNameIsCheckedAloneOnAccess)
 {
 	static const lookup_case cases[] = {
-	    {"executable file",
-	     {"@/second/"},
-	     "@/exec/tool",
-	     X_OK,
+	    {"executable file", "@/second/", "@/exec/tool", X_OK,
 	     "@/exec/tool"},
-	    {"empty list", {}, "@/exec/tool", X_OK, "@/exec/tool"},
-	    {"directory granting the mode",
-	     {},
-	     "@/shadow/tool",
-	     X_OK,
+	    {"empty list", "", "@/exec/tool", X_OK, "@/exec/tool"},
+	    {"directory granting the mode", "", "@/shadow/tool", X_OK,
 	     "@/shadow/tool"},
-	    {"not executable", {"@/second/"}, "@/plain/tool", X_OK, "(null)"},
-	    {"missing", {"@/second/"}, "@/none/tool", R_OK, "(null)"},
-	    {"list not consulted", {"@"}, "/exec/tool", X_OK, "(null)"},
+	    {"not executable", "@/second/", "@/plain/tool", X_OK, "(null)"},
+	    {"missing", "@/second/", "@/none/tool", R_OK, "(null)"},
+	    {"list not consulted", "@", "/exec/tool", X_OK, "(null)"},
 	};
 	ASSERT_NE(access("/exec/tool", F_OK), 0) << "the host has /exec/tool";
 	for (const lookup_case &c : cases)
@@ -409,24 +336,18 @@ refuse_one(const char *candidate, const struct stat *st, bool)
 TEST_F(FindInPrefixesTest, HooksSeeEachCandidateAndMayPassOneOver)
 {
 	static const struct {
-		const char *prefixes[4];
+		const char *prefixes;
 		const char *name;
 		const char *refuse; /* passed over where it would win */
 		const char *want;   /* tried, then "= " and what was found */
 	} cases[] = {
-	    {{"@/plain/", "@/exec/", "@/second/"},
-	     "tool",
-	     "",
+	    {"@/plain/ @/exec/ @/second/", "tool", "",
 	     "@/plain/tool @/exec/tool = @/exec/tool"},
-	    {{"@/plain/", "@/exec/", "@/second/"},
-	     "tool",
-	     "@/exec/tool",
+	    {"@/plain/ @/exec/ @/second/", "tool", "@/exec/tool",
 	     "@/plain/tool @/exec/tool @/second/tool = @/second/tool"},
-	    {{"@/exec/"}, "tool", "@/exec/tool", "@/exec/tool = (null)"},
+	    {"@/exec/", "tool", "@/exec/tool", "@/exec/tool = (null)"},
 	    // The caller named it: nothing to pass over.
-	    {{"@/second/"},
-	     "@/exec/tool",
-	     "@/exec/tool",
+	    {"@/second/", "@/exec/tool", "@/exec/tool",
 	     "@/exec/tool = @/exec/tool"},
 	};
 	const struct lookup_hooks hooks = {record_tried, refuse_one};
@@ -448,31 +369,20 @@ TEST_F(FindInPrefixesTest, TraceLinesOnlyWhenTurnedOn)
 {
 	static const struct {
 		const char *what;
-		const char *prefixes[4];
+		const char *prefixes;
 		const char *name;
 		const char *want;
 	} cases[] = {
-	    {"relative, empty list",
-	     {},
-	     "tool",
+	    {"relative, empty list", "", "tool",
 	     "Looking for 'tool'\n  - failed: no entries in prefix list\n"},
-	    {"relative, found", {"@/exec/"}, "tool", "Looking for 'tool'\n"},
-	    {"relative, not found",
-	     {"@/plain/"},
-	     "tool",
-	     "Looking for 'tool'\n"},
-	    {"absolute, found",
-	     {},
-	     "@/exec/tool",
+	    {"relative, found", "@/exec/", "tool", "Looking for 'tool'\n"},
+	    {"relative, not found", "@/plain/", "tool", "Looking for 'tool'\n"},
+	    {"absolute, found", "", "@/exec/tool",
 	     "Looking for '@/exec/tool'\n  - found: absolute path\n"},
-	    {"absolute, not found",
-	     {"@/exec/"},
-	     "@/plain/tool",
+	    {"absolute, not found", "@/exec/", "@/plain/tool",
 	     "Looking for '@/plain/tool'\n"
 	     "  - failed to locate using absolute path\n"},
-	    {"absolute, not found, empty list",
-	     {},
-	     "@/plain/tool",
+	    {"absolute, not found, empty list", "", "@/plain/tool",
 	     "Looking for '@/plain/tool'\n"
 	     "  - failed to locate using absolute path\n"
 	     "  - failed: no entries in prefix list\n"},
