@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "scratch.h"
+#include "testkit.h"
 
 struct run_result {
 	std::string out;

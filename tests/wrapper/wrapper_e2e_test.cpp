@@ -2,12 +2,12 @@
 // installed toolchain, with a fake tool that prints what it was given.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,24 +47,19 @@ lines(const std::vector<std::string> &v)
 	return s;
 }
 
-class WrapperTree : public ::testing::Test {
+class WrapperTree : public ScratchTest {
       protected:
-	std::string top;  // holds the tree and scratch directories
-	std::string root; // the installed tree
-	std::string empty_path;
+	std::string tree;       // the installed tree, in the scratch directory
+	std::string empty_path; // a PATH with nothing in it
+	std::string tmp;        // TMPDIR
 
 	void SetUp() override
 	{
-		top = make_temp_dir("e2e");
-		root = top + "/tc";
-		empty_path = top + "/nothing";
-		make_dirs(empty_path);
-		lay_out(root);
-	}
-
-	void TearDown() override
-	{
-		remove_tree(top);
+		ScratchTest::SetUp();
+		tree = path("tc");
+		empty_path = make_dir("nothing");
+		tmp = make_dir("tmp");
+		lay_out(tree);
 	}
 
 	// bin/ with the three programs, the plug-in, the fake tools, and the
@@ -89,9 +84,15 @@ class WrapperTree : public ::testing::Test {
 		return at + "/" VEK_REL_PLUGIN_DIR "/libmerx_plugin.so";
 	}
 
+	// The argument naming the response file REL in the scratch directory.
+	std::string at_file(const char *rel) const
+	{
+		return '@' + path(rel);
+	}
+
 	std::string prog(const char *name) const
 	{
-		return root + "/" VEK_REL_BIN_DIR "/" + name;
+		return tree + "/" VEK_REL_BIN_DIR "/" + name;
 	}
 
 	// The paths as the program forms them from its own location: the
@@ -108,17 +109,40 @@ class WrapperTree : public ::testing::Test {
 		            "/libmerx_plugin.so";
 	}
 
+	// The environment of every run: nothing on PATH, TMPDIR our tmp/.
+	std::map<std::string, std::string> env() const
+	{
+		auto env = base_env(empty_path);
+		env["TMPDIR"] = tmp;
+		return env;
+	}
+
+	// EXE run with ARGV and env(), EXTRA over it, in CWD (the scratch
+	// directory when empty); the rest as for run_program.
 	run_result
 	run(const std::string &exe, std::vector<std::string> argv,
 	    std::map<std::string, std::string> extra = {}, std::string cwd = "",
 	    const std::function<void()> &before_exec = {},
 	    const std::function<void(pid_t)> &while_running = {}) const
 	{
-		auto env = base_env(empty_path);
+		auto all = env();
 		for (const auto &[k, v] : extra)
-			env[k] = v;
-		return run_program(exe, argv, env, cwd.empty() ? top : cwd,
+			all[k] = v;
+		return run_program(exe, argv, all, cwd.empty() ? root : cwd,
 		                   before_exec, while_running);
+	}
+
+	// The tree's program NAME run with ARGS after its own path.
+	run_result
+	run_tree(const char *name, const std::vector<std::string> &args,
+	         const std::map<std::string, std::string> &extra = {},
+	         const std::function<void()> &before_exec = {},
+	         const std::function<void(pid_t)> &while_running = {}) const
+	{
+		std::vector<std::string> argv = {prog(name)};
+		argv.insert(argv.end(), args.begin(), args.end());
+		return run(prog(name), argv, extra, "", before_exec,
+		           while_running);
 	}
 };
 
@@ -141,11 +165,9 @@ TEST_F(WrapperTree, EachProgramRunsItsToolWithThePlugin)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(std::string(c.program) + " " + lines(c.args));
-		std::vector<std::string> argv = {prog(c.program)};
-		argv.insert(argv.end(), c.args.begin(), c.args.end());
-		run_result r = run(prog(c.program), argv);
-		std::vector<std::string> want = {seen_tool(root, c.tool),
-		                                 "--plugin", seen_plugin(root)};
+		run_result r = run_tree(c.program, c.args);
+		std::vector<std::string> want = {seen_tool(tree, c.tool),
+		                                 "--plugin", seen_plugin(tree)};
 		want.insert(want.end(), c.passed.begin(), c.passed.end());
 		EXPECT_EQ(r.out, lines(want));
 		EXPECT_EQ(r.err, "");
@@ -155,8 +177,7 @@ TEST_F(WrapperTree, EachProgramRunsItsToolWithThePlugin)
 
 TEST_F(WrapperTree, SearchOptionIsTakenOffInBothForms)
 {
-	std::string dir = top + "/other";
-	make_dirs(dir);
+	std::string dir = make_dir("other");
 	copy_file(FAKE_TOOL_PROGRAM, dir + "/ar", 0755);
 	copy_file(PLUGIN_FIXTURE, dir + "/libmerx_plugin.so", 0644);
 	const std::vector<std::vector<std::string>> forms = {
@@ -167,9 +188,7 @@ TEST_F(WrapperTree, SearchOptionIsTakenOffInBothForms)
 	};
 	for (const auto &args : forms) {
 		SCOPED_TRACE(lines(args));
-		std::vector<std::string> argv = {prog("vek-ar")};
-		argv.insert(argv.end(), args.begin(), args.end());
-		run_result r = run(prog("vek-ar"), argv);
+		run_result r = run_tree("vek-ar", args);
 		EXPECT_EQ(r.out,
 		          lines({dir + "/ar", "--plugin",
 		                 dir + "/libmerx_plugin.so", "-rcs", "lib.a"}));
@@ -179,28 +198,22 @@ TEST_F(WrapperTree, SearchOptionIsTakenOffInBothForms)
 
 TEST_F(WrapperTree, OnlyTheFirstSearchOptionIsTaken)
 {
-	std::string x = top + "/x";
-	make_dirs(x);
+	std::string x = make_dir("x");
 	copy_file(PLUGIN_FIXTURE, x + "/libmerx_plugin.so", 0644);
-	run_result r =
-	    run(prog("vek-ar"), {prog("vek-ar"), "-B" + x, "-By", "t"});
-	EXPECT_EQ(r.out, lines({seen_tool(root, "ar"), "--plugin",
+	run_result r = run_tree("vek-ar", {"-B" + x, "-By", "t"});
+	EXPECT_EQ(r.out, lines({seen_tool(tree, "ar"), "--plugin",
 	                        x + "/libmerx_plugin.so", "-By", "t"}));
 }
 
 TEST_F(WrapperTree, EmptySearchValueLooksInTheCurrentDirectory)
 {
-	std::string cwd = top + "/cwd";
-	make_dirs(cwd);
+	std::string cwd = make_dir("cwd");
 	copy_file(FAKE_TOOL_PROGRAM, cwd + "/nm", 0755);
 	copy_file(PLUGIN_FIXTURE, cwd + "/libmerx_plugin.so", 0644);
 	// A PATH tool of the same name must not be run instead of ./nm.
-	std::string decoy = top + "/decoy";
-	make_dirs(decoy);
-	write_file(decoy + "/nm", "#!/bin/sh\necho decoy\n");
-	chmod((decoy + "/nm").c_str(), 0755);
+	write("decoy/nm", "#!/bin/sh\necho decoy\n", 0755);
 	run_result r = run(prog("vek-nm"), {prog("vek-nm"), "-B", "", "x.o"},
-	                   {{"PATH", decoy}}, cwd);
+	                   {{"PATH", path("decoy")}}, cwd);
 	EXPECT_EQ(r.out,
 	          lines({"./nm", "--plugin", "./libmerx_plugin.so", "x.o"}));
 	EXPECT_EQ(r.exit_code(), 0);
@@ -210,7 +223,7 @@ TEST_F(WrapperTree, TrailingSearchOptionPrintsUsage)
 {
 	for (const auto &p : programs) {
 		SCOPED_TRACE(p.name);
-		run_result r = run(prog(p.name), {prog(p.name), "t", "-B"});
+		run_result r = run_tree(p.name, {"t", "-B"});
 		EXPECT_EQ(r.err,
 		          "Usage: vek-ar [-B prefix] ar arguments ...\n");
 		EXPECT_EQ(r.out, "");
@@ -220,13 +233,13 @@ TEST_F(WrapperTree, TrailingSearchOptionPrintsUsage)
 
 TEST_F(WrapperTree, FindsItsTreeWhenMovedOrLinked)
 {
-	const std::string moved = top + "/moved", colon = top + "/co:lon/tc",
+	const std::string moved = path("moved"), colon = path("co:lon/tc"),
 	                  bin = "/" VEK_REL_BIN_DIR "/vek-ar";
-	ASSERT_EQ(rename(root.c_str(), moved.c_str()), 0);
-	make_dirs(top + "/links");
-	ASSERT_EQ(
-	    symlink((moved + bin).c_str(), (top + "/links/vek-ar").c_str()), 0);
-	ASSERT_EQ(symlink(moved.c_str(), (top + "/alias").c_str()), 0);
+	ASSERT_EQ(rename(tree.c_str(), moved.c_str()), 0);
+	make_dir("links");
+	ASSERT_EQ(symlink((moved + bin).c_str(), path("links/vek-ar").c_str()),
+	          0);
+	ASSERT_EQ(symlink(moved.c_str(), path("alias").c_str()), 0);
 	lay_out(colon);
 	const struct {
 		const char *how;
@@ -234,8 +247,8 @@ TEST_F(WrapperTree, FindsItsTreeWhenMovedOrLinked)
 	} cases[] = {
 	    {"moved", moved + bin, moved},
 	    // Through links, the tree is the one they lead to.
-	    {"a link to the program", top + "/links/vek-ar", moved},
-	    {"a link to the tree", top + "/alias" + bin, moved},
+	    {"a link to the program", path("links/vek-ar"), moved},
+	    {"a link to the tree", path("alias") + bin, moved},
 	    // Its directories are not search paths, to be cut at the ':'.
 	    {"under a path with ':'", colon + bin, colon},
 	};
@@ -255,17 +268,16 @@ TEST_F(WrapperTree, FindsItsTreeWhenMovedOrLinked)
 // unprivileged user, in a process group that is killed afterwards.
 TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 {
-	const std::string other = top + "/other", tools = top + "/tools",
-	                  links = top + "/links", theirs = top + "/links2",
-	                  bin = root + "/" VEK_REL_BIN_DIR;
+	const std::string other = path("other"), tools = path("tools"),
+	                  links = path("links"), theirs = path("links2"),
+	                  bin = tree + "/" VEK_REL_BIN_DIR;
 	lay_out(other);
-	for (const std::string &at : {root, other})
+	for (const std::string &at : {tree, other})
 		unlink(seen_tool(at, "ar").c_str());
 	for (const std::string &dir : {tools, links, theirs})
 		make_dirs(dir);
 	copy_file(FAKE_TOOL_PROGRAM, tools + "/ar", 0755);
-	ASSERT_EQ(chmod(top.c_str(), 0755) |
-	              symlink(prog("vek-ar").c_str(), (links + "/ar").c_str()) |
+	ASSERT_EQ(symlink(prog("vek-ar").c_str(), (links + "/ar").c_str()) |
 	              symlink((other + "/" VEK_REL_BIN_DIR "/vek-ar").c_str(),
 	                      (theirs + "/ar").c_str()) |
 	              link(prog("vek-ar").c_str(), (bin + "/ar").c_str()),
@@ -290,9 +302,8 @@ TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.how);
 		pid_t group = 0;
-		run_result r = run(
-		    prog("vek-ar"), {prog("vek-ar"), "t"},
-		    {{"PATH", c.path}, {"VEK_TRACE", "1"}}, "",
+		run_result r = run_tree(
+		    "vek-ar", {"t"}, {{"PATH", c.path}, {"VEK_TRACE", "1"}},
 		    [] {
 			    struct rlimit few = {8, 8};
 			    if (!drop_root() ||
@@ -306,7 +317,7 @@ TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 		    << r.err;
 		if (c.found) {
 			EXPECT_EQ(r.out, lines({tools + "/ar", "--plugin",
-			                        seen_plugin(root), "-t"}));
+			                        seen_plugin(tree), "-t"}));
 			EXPECT_EQ(r.exit_code(), 0);
 		} else {
 			EXPECT_EQ(r.out, "");
@@ -321,14 +332,14 @@ TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 
 TEST_F(WrapperTree, BareNameIsLocatedThroughPath)
 {
-	std::string bin = root + "/" VEK_REL_BIN_DIR;
+	std::string bin = tree + "/" VEK_REL_BIN_DIR;
 	// An empty program name stands for our own name.
 	for (const char *self : {"vek-nm", ""}) {
 		SCOPED_TRACE(self);
 		run_result r = run(prog("vek-nm"), {self, "x.o"},
 		                   {{"PATH", empty_path + ":" + bin}});
-		EXPECT_EQ(r.out, lines({seen_tool(root, "nm"), "--plugin",
-		                        seen_plugin(root), "x.o"}));
+		EXPECT_EQ(r.out, lines({seen_tool(tree, "nm"), "--plugin",
+		                        seen_plugin(tree), "x.o"}));
 	}
 	run_result r = run(prog("vek-nm"), {""});
 	EXPECT_EQ(r.err, "vek-nm: Cannot find plugin 'libmerx_plugin.so'\n");
@@ -336,14 +347,13 @@ TEST_F(WrapperTree, BareNameIsLocatedThroughPath)
 
 TEST_F(WrapperTree, ExecPrefixOverridesTheProgramsOwnPlace)
 {
-	std::string loose = top + "/loose";
-	make_dirs(loose);
+	std::string loose = make_dir("loose");
 	copy_file(under_test(programs[0]), loose + "/vek-ar", 0755);
-	std::string bin = root + "/" VEK_REL_BIN_DIR;
+	std::string bin = tree + "/" VEK_REL_BIN_DIR;
 	run_result r = run(loose + "/vek-ar", {loose + "/vek-ar", "t"},
 	                   {{"VEK_EXEC_PREFIX", bin + "/"}});
-	EXPECT_EQ(r.out, lines({seen_tool(root, "ar"), "--plugin",
-	                        seen_plugin(root), "-t"}));
+	EXPECT_EQ(r.out, lines({seen_tool(tree, "ar"), "--plugin",
+	                        seen_plugin(tree), "-t"}));
 
 	// Without it the loose copy finds no plug-in of its own.
 	r = run(loose + "/vek-ar", {loose + "/vek-ar", "t"});
@@ -353,28 +363,26 @@ TEST_F(WrapperTree, ExecPrefixOverridesTheProgramsOwnPlace)
 
 TEST_F(WrapperTree, ToolFoundOnlyThroughPathIsUsed)
 {
-	std::string tools = top + "/tools";
-	make_dirs(tools);
+	std::string tools = make_dir("tools");
 	copy_file(FAKE_TOOL_PROGRAM, tools + "/ar", 0755);
-	unlink(seen_tool(root, "ar").c_str());
-	run_result r =
-	    run(prog("vek-ar"), {prog("vek-ar"), "t"}, {{"PATH", tools}});
+	unlink(seen_tool(tree, "ar").c_str());
+	run_result r = run_tree("vek-ar", {"t"}, {{"PATH", tools}});
 	EXPECT_EQ(r.out,
-	          lines({tools + "/ar", "--plugin", seen_plugin(root), "-t"}));
+	          lines({tools + "/ar", "--plugin", seen_plugin(tree), "-t"}));
 	EXPECT_EQ(r.exit_code(), 0);
 }
 
 TEST_F(WrapperTree, MissingPluginOrToolIsReportedAndFatal)
 {
-	unlink(seen_tool(root, "ar").c_str());
-	run_result r = run(prog("vek-ar"), {prog("vek-ar"), "t"});
+	unlink(seen_tool(tree, "ar").c_str());
+	run_result r = run_tree("vek-ar", {"t"});
 	EXPECT_EQ(r.err, prog("vek-ar") + ": Cannot find binary 'ar'\n");
 	EXPECT_EQ(r.out, "");
 	EXPECT_EQ(r.exit_code(), 1);
 
 	// With both missing only the plug-in is reported.
-	unlink(plugin_in(root).c_str());
-	r = run(prog("vek-ar"), {prog("vek-ar"), "t"});
+	unlink(plugin_in(tree).c_str());
+	r = run_tree("vek-ar", {"t"});
 	EXPECT_EQ(r.err, prog("vek-ar") +
 	                     ": Cannot find plugin 'libmerx_plugin.so'\n");
 	EXPECT_EQ(r.exit_code(), 1);
@@ -388,8 +396,8 @@ TEST_F(WrapperTree, ToolExitStatusIsPassedThrough)
 {
 	for (const char *status : {"0", "1", "3", "255"}) {
 		SCOPED_TRACE(status);
-		run_result r = run(prog("vek-nm"), {prog("vek-nm")},
-		                   {{"FAKE_TOOL_EXIT", status}});
+		run_result r =
+		    run_tree("vek-nm", {}, {{"FAKE_TOOL_EXIT", status}});
 		EXPECT_EQ(r.exit_code(), atoi(status));
 		EXPECT_EQ(r.err, "");
 	}
@@ -397,9 +405,9 @@ TEST_F(WrapperTree, ToolExitStatusIsPassedThrough)
 	// ours to wait for.
 	for (const char *status : {"0", "3"}) {
 		SCOPED_TRACE(std::string("SIGCHLD ignored, ") + status);
-		run_result r = run(prog("vek-nm"), {prog("vek-nm")},
-		                   {{"FAKE_TOOL_EXIT", status}}, "",
-		                   [] { signal(SIGCHLD, SIG_IGN); });
+		run_result r =
+		    run_tree("vek-nm", {}, {{"FAKE_TOOL_EXIT", status}},
+		             [] { signal(SIGCHLD, SIG_IGN); });
 		EXPECT_EQ(r.exit_code(), atoi(status));
 		EXPECT_EQ(r.err, "");
 	}
@@ -407,9 +415,8 @@ TEST_F(WrapperTree, ToolExitStatusIsPassedThrough)
 
 TEST_F(WrapperTree, ToolKilledBySignalIsReported)
 {
-	std::string tool = seen_tool(root, "ranlib");
-	run_result r = run(prog("vek-ranlib"), {prog("vek-ranlib")},
-	                   {{"FAKE_TOOL_SIGNAL", "9"}});
+	std::string tool = seen_tool(tree, "ranlib");
+	run_result r = run_tree("vek-ranlib", {}, {{"FAKE_TOOL_SIGNAL", "9"}});
 	EXPECT_EQ(r.err,
 	          tool + " terminated with signal 9 [" + strsignal(9) + "]\n");
 	EXPECT_EQ(r.exit_code(), 1);
@@ -418,16 +425,14 @@ TEST_F(WrapperTree, ToolKilledBySignalIsReported)
 	// agree with what the system reports for the same tool.
 	run_result direct = run(tool, {tool}, {{"FAKE_TOOL_SIGNAL", "3"}});
 	ASSERT_TRUE(WIFSIGNALED(direct.status));
-	r = run(prog("vek-ranlib"), {prog("vek-ranlib")},
-	        {{"FAKE_TOOL_SIGNAL", "3"}});
+	r = run_tree("vek-ranlib", {}, {{"FAKE_TOOL_SIGNAL", "3"}});
 	EXPECT_EQ(r.err,
 	          tool + " terminated with signal 3 [" + strsignal(3) + "]" +
 	              (WCOREDUMP(direct.status) ? ", core dumped" : "") + "\n");
 	EXPECT_EQ(r.exit_code(), 1);
 
 	// A reader that went away ends us silently, as it ends the tool.
-	r = run(prog("vek-ranlib"), {prog("vek-ranlib")},
-	        {{"FAKE_TOOL_SIGNAL", "13"}});
+	r = run_tree("vek-ranlib", {}, {{"FAKE_TOOL_SIGNAL", "13"}});
 	EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGPIPE)
 	    << r.status;
 	EXPECT_EQ(r.err, "");
@@ -435,17 +440,17 @@ TEST_F(WrapperTree, ToolKilledBySignalIsReported)
 
 TEST_F(WrapperTree, ToolThatCannotStartIsReported)
 {
-	std::string tool = seen_tool(root, "ar");
+	std::string tool = seen_tool(tree, "ar");
 	write_file(tool, std::string("\x7f"
 	                             "ELF not really",
 	                             15));
 	chmod(tool.c_str(), 0755);
-	run_result r = run(prog("vek-ar"), {prog("vek-ar"), "t"});
+	run_result r = run_tree("vek-ar", {"t"});
 	EXPECT_EQ(r.err, "Error running " + tool + ": posix_spawnp\n");
 	EXPECT_EQ(r.exit_code(), 1);
 
 	// The trace adds why.
-	r = run(prog("vek-ar"), {prog("vek-ar"), "t"}, {{"VEK_TRACE", "1"}});
+	r = run_tree("vek-ar", {"t"}, {{"VEK_TRACE", "1"}});
 	std::string tail = "Error running " + tool + ": posix_spawnp\n" +
 	                   "  - reason: " + strerror(ENOEXEC) + "\n";
 	ASSERT_GE(r.err.size(), tail.size());
@@ -456,8 +461,8 @@ TEST_F(WrapperTree, ToolThatCannotStartIsReported)
 TEST_F(WrapperTree, TraceShowsWhereItLookedAndWhatItRan)
 {
 	std::string versioned = std::string(target_name) + "/" + version_string;
-	std::string tool_dir = seen_tool(root, "");
-	std::string plugin_dir = seen_plugin(root);
+	std::string tool_dir = seen_tool(tree, "");
+	std::string plugin_dir = seen_plugin(tree);
 	plugin_dir.resize(plugin_dir.size() - strlen("libmerx_plugin.so"));
 	std::string lib = tool_dir.substr(
 	    0, tool_dir.size() - versioned.size() - strlen(tooldir_up_path) -
@@ -473,22 +478,21 @@ TEST_F(WrapperTree, TraceShowsWhereItLookedAndWhatItRan)
 	                    "  - tried: " + plugin_dir + "libmerx_plugin.so\n";
 
 	// Each Running: line is one line, read back by a shell as it was.
-	run_result r = run(prog("vek-nm"),
-	                   {prog("vek-nm"), "x.o", "a b", "", "it's", "a\nb",
-	                    "\x1b[31m", "\xff'\\"},
-	                   {{"VEK_TRACE", "1"}});
-	EXPECT_EQ(r.err, start + "  - found: " + seen_plugin(root) + "\n" +
+	run_result r = run_tree(
+	    "vek-nm", {"x.o", "a b", "", "it's", "a\nb", "\x1b[31m", "\xff'\\"},
+	    {{"VEK_TRACE", "1"}});
+	EXPECT_EQ(r.err, start + "  - found: " + seen_plugin(tree) + "\n" +
 	                     "Looking for 'nm'\n" +
-	                     "  - tried: " + seen_tool(root, "nm") + "\n" +
-	                     "  - found: " + seen_tool(root, "nm") + "\n" +
-	                     "Running: " + seen_tool(root, "nm") +
-	                     " --plugin " + seen_plugin(root) +
+	                     "  - tried: " + seen_tool(tree, "nm") + "\n" +
+	                     "  - found: " + seen_tool(tree, "nm") + "\n" +
+	                     "Running: " + seen_tool(tree, "nm") +
+	                     " --plugin " + seen_plugin(tree) +
 	                     " x.o 'a b' '' 'it'\\''s' $'a\\nb' $'\\e[31m' "
 	                     "$'\\377\\'\\\\'\n");
 	EXPECT_EQ(r.exit_code(), 0);
 
-	unlink(plugin_in(root).c_str());
-	r = run(prog("vek-nm"), {prog("vek-nm"), "x.o"}, {{"VEK_TRACE", "1"}});
+	unlink(plugin_in(tree).c_str());
+	r = run_tree("vek-nm", {"x.o"}, {{"VEK_TRACE", "1"}});
 	EXPECT_EQ(r.err, start + "  - not found\n" + prog("vek-nm") +
 	                     ": Cannot find plugin 'libmerx_plugin.so'\n");
 }
@@ -497,8 +501,7 @@ TEST_F(WrapperTree, ToolInheritsNoDescriptorOfOurs)
 {
 	for (const auto &p : programs) {
 		SCOPED_TRACE(p.name);
-		run_result r =
-		    run(prog(p.name), {prog(p.name)}, {{"FAKE_TOOL_FDS", "1"}});
+		run_result r = run_tree(p.name, {}, {{"FAKE_TOOL_FDS", "1"}});
 		EXPECT_EQ(r.out.find("fd "), std::string::npos) << r.out;
 	}
 }
@@ -511,76 +514,51 @@ namespace {
 // holds the rebuilt command line from "--plugin" on and is gone afterwards.
 class ResponseFile : public WrapperTree {
       protected:
-	std::string tmp;
-
-	void SetUp() override
+	// What the fake tool prints when the response file holds the plug-in
+	// and then ARGS, one a line.
+	std::string through_file(const char *tool,
+	                         const std::string &args) const
 	{
-		WrapperTree::SetUp();
-		tmp = top + "/tmp";
-		make_dirs(tmp);
+		return seen_tool(tree, tool) + "\n@" + tmp +
+		       "/ccXXXXXX\n--- begin @file\n--plugin\n" +
+		       seen_plugin(tree) + "\n" + args + "--- end @file\n";
 	}
 
-	run_result
-	run_with(const char *name, const std::vector<std::string> &args,
-	         std::map<std::string, std::string> extra = {},
-	         const std::function<void()> &before_exec = {},
-	         const std::function<void(pid_t)> &while_running = {})
+	// TEXT with the unique part of every response file name in tmp/ put
+	// back to the template.
+	std::string masked(std::string text) const
 	{
-		extra.emplace("TMPDIR", tmp); // unless given
-		std::vector<std::string> argv = {prog(name)};
-		argv.insert(argv.end(), args.begin(), args.end());
-		return run(prog(name), argv, extra, "", before_exec,
-		           while_running);
-	}
-
-	// What the fake tool prints for a run through a response file.
-	std::string through_file(const char *tool, const std::string &body,
-	                         const std::string &after = "") const
-	{
-		return seen_tool(root, tool) + "\n" + "@" + tmp + "/cc" +
-		       "XXXXXX\n--- begin @file\n" + body + "--- end @file\n" +
-		       after;
-	}
-
-	// The response file's name is unique; put the template back
-	// wherever it shows.
-	static std::string masked(std::string out, const std::string &dir)
-	{
-		std::string mark = dir + "/cc";
-		for (size_t at = out.find(mark);
+		std::string mark = tmp + "/cc";
+		for (size_t at = text.find(mark);
 		     at != std::string::npos &&
-		     at + mark.size() + 6 <= out.size();
-		     at = out.find(mark, at + 1))
-			out.replace(at + mark.size(), 6, "XXXXXX");
-		return out;
+		     at + mark.size() + 6 <= text.size();
+		     at = text.find(mark, at + 1))
+			text.replace(at + mark.size(), 6, "XXXXXX");
+		return text;
 	}
 
 	bool tmp_is_empty() const
 	{
-		return run_program("/bin/ls", {"ls", "-A", tmp}, base_env("/"),
-		                   "/")
-		    .out.empty();
+		return list_dir(tmp).empty();
 	}
 };
 
 TEST_F(ResponseFile, CarriesTheRebuiltCommandLine)
 {
-	write_file(top + "/args", "rcs lib.a 'x .o'");
-	run_result r = run_with("vek-ar", {"@" + top + "/args"});
-	EXPECT_EQ(masked(r.out, tmp),
-	          through_file("ar", "--plugin\n" + seen_plugin(root) +
-	                                 "\n-rcs\nlib.a\nx\\ .o\n"));
+	write("args", "rcs lib.a 'x .o'");
+	run_result r = run_tree("vek-ar", {at_file("args")});
+	EXPECT_EQ(masked(r.out), through_file("ar", "-rcs\nlib.a\nx\\ .o\n"));
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(r.exit_code(), 0);
 	EXPECT_TRUE(tmp_is_empty());
 
 	// The trace shows what the file holds, quoted as on the command line.
-	r = run_with("vek-ar", {"@" + top + "/args"}, {{"VEK_TRACE", "1"}});
+	r = run_tree("vek-ar", {at_file("args")}, {{"VEK_TRACE", "1"}});
 	std::string file = tmp + "/ccXXXXXX";
 	std::string tail = "Response file: " + file + "\n  - holds: --plugin " +
-	                   seen_plugin(root) + " -rcs lib.a 'x .o'\nRunning: " +
-	                   seen_tool(root, "ar") + " @" + file + "\n";
-	std::string err = masked(r.err, tmp);
+	                   seen_plugin(tree) + " -rcs lib.a 'x .o'\nRunning: " +
+	                   seen_tool(tree, "ar") + " @" + file + "\n";
+	std::string err = masked(r.err);
 	ASSERT_GE(err.size(), tail.size()) << r.err;
 	EXPECT_EQ(err.substr(err.size() - tail.size()), tail);
 }
@@ -590,7 +568,7 @@ TEST_F(ResponseFile, ExpandedContentIsEscapedArgumentByArgument)
 	struct {
 		const char *file;
 		std::vector<std::string> args_after; // given after the @file
-		const char *written;                 // after "--plugin\nP\n"
+		const char *written;                 // after the plug-in
 	} cases[] = {
 	    {"'a b' c\\\"d", {}, "a\\ b\nc\\\"d\n"},
 	    {"x\ty\n", {"z"}, "x\ny\nz\n"},
@@ -605,14 +583,12 @@ TEST_F(ResponseFile, ExpandedContentIsEscapedArgumentByArgument)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.file);
-		write_file(top + "/args", c.file);
-		std::vector<std::string> args = {"@" + top + "/args"};
+		write("args", c.file);
+		std::vector<std::string> args = {at_file("args")};
 		args.insert(args.end(), c.args_after.begin(),
 		            c.args_after.end());
-		run_result r = run_with("vek-nm", args);
-		EXPECT_EQ(masked(r.out, tmp),
-		          through_file("nm", "--plugin\n" + seen_plugin(root) +
-		                                 "\n" + c.written));
+		run_result r = run_tree("vek-nm", args);
+		EXPECT_EQ(masked(r.out), through_file("nm", c.written));
 		EXPECT_EQ(r.exit_code(), 0);
 		EXPECT_TRUE(tmp_is_empty());
 	}
@@ -620,47 +596,42 @@ TEST_F(ResponseFile, ExpandedContentIsEscapedArgumentByArgument)
 
 TEST_F(ResponseFile, FirstArgumentRuleSeesTheExpandedArgument)
 {
-	write_file(top + "/args", "t lib.a");
-	run_result r = run_with("vek-ar", {"@" + top + "/args", "x.o"});
-	EXPECT_EQ(masked(r.out, tmp),
-	          through_file("ar", "--plugin\n" + seen_plugin(root) +
-	                                 "\n-t\nlib.a\nx.o\n"));
+	write("args", "t lib.a");
+	run_result r = run_tree("vek-ar", {at_file("args"), "x.o"});
+	EXPECT_EQ(masked(r.out), through_file("ar", "-t\nlib.a\nx.o\n"));
 
 	// Nested files expand in turn.
-	write_file(top + "/outer", "rc @" + top + "/inner");
-	write_file(top + "/inner", "lib.a 'y z.o'");
-	r = run_with("vek-ar", {"@" + top + "/outer"});
-	EXPECT_EQ(masked(r.out, tmp),
-	          through_file("ar", "--plugin\n" + seen_plugin(root) +
-	                                 "\n-rc\nlib.a\ny\\ z.o\n"));
+	write("outer", "rc @" + path("inner"));
+	write("inner", "lib.a 'y z.o'");
+	r = run_tree("vek-ar", {at_file("outer")});
+	EXPECT_EQ(masked(r.out), through_file("ar", "-rc\nlib.a\ny\\ z.o\n"));
 }
 
 TEST_F(ResponseFile, UnreadableAtArgumentsPassAsTheyAre)
 {
-	run_result r =
-	    run_with("vek-ar", {"@" + top + "/missing", "@", "lib.a"});
+	run_result r = run_tree("vek-ar", {at_file("missing"), "@", "lib.a"});
 	EXPECT_EQ(r.out,
-	          lines({seen_tool(root, "ar"), "--plugin", seen_plugin(root),
-	                 "-@" + top + "/missing", "@", "lib.a"}));
+	          lines({seen_tool(tree, "ar"), "--plugin", seen_plugin(tree),
+	                 "-@" + path("missing"), "@", "lib.a"}));
 	EXPECT_TRUE(tmp_is_empty());
 }
 
 TEST_F(ResponseFile, IsRemovedWhateverBecomesOfTheTool)
 {
-	write_file(top + "/args", "t lib.a");
+	write("args", "t lib.a");
 	const std::map<std::string, std::string> outcomes[] = {
 	    {{"FAKE_TOOL_EXIT", "3"}},
 	    {{"FAKE_TOOL_SIGNAL", "9"}},
 	};
 	for (const auto &extra : outcomes) {
-		run_result r = run_with("vek-ar", {"@" + top + "/args"}, extra);
+		run_result r = run_tree("vek-ar", {at_file("args")}, extra);
 		EXPECT_EQ(r.exit_code(), extra.count("FAKE_TOOL_EXIT") ? 3 : 1);
 		EXPECT_TRUE(tmp_is_empty());
 	}
 	// Our own trace into a pipe nobody reads ends us as before the tool
 	// started, the file gone all the same.
 	run_result r =
-	    run_with("vek-ar", {"@" + top + "/args"}, {{"VEK_TRACE", "1"}}, [] {
+	    run_tree("vek-ar", {at_file("args")}, {{"VEK_TRACE", "1"}}, [] {
 		    int fds[2];
 		    if (pipe(fds) != 0)
 			    _exit(120);
@@ -671,26 +642,26 @@ TEST_F(ResponseFile, IsRemovedWhateverBecomesOfTheTool)
 	EXPECT_EQ(r.out, "");
 	EXPECT_TRUE(tmp_is_empty());
 	// A tool that cannot be started.
-	write_file(seen_tool(root, "ar"), "\x7f"
+	write_file(seen_tool(tree, "ar"), "\x7f"
 	                                  "ELF?");
-	chmod(seen_tool(root, "ar").c_str(), 0755);
-	r = run_with("vek-ar", {"@" + top + "/args"});
-	EXPECT_EQ(r.err, "Error running " + seen_tool(root, "ar") +
+	chmod(seen_tool(tree, "ar").c_str(), 0755);
+	r = run_tree("vek-ar", {at_file("args")});
+	EXPECT_EQ(r.err, "Error running " + seen_tool(tree, "ar") +
 	                     ": posix_spawnp\n");
 	EXPECT_TRUE(tmp_is_empty());
 }
 
 TEST_F(ResponseFile, BadAtFilesEndTheRunWithAMessage)
 {
-	make_dirs(top + "/dir");
-	run_result r = run_with("vek-ar", {"t", "@" + top + "/dir"});
+	make_dir("dir");
+	run_result r = run_tree("vek-ar", {"t", at_file("dir")});
 	EXPECT_EQ(r.err,
 	          prog("vek-ar") + ": error: @-file refers to a directory\n");
 	EXPECT_EQ(r.out, "");
 	EXPECT_EQ(r.exit_code(), 1);
 
-	write_file(top + "/self", "x @" + top + "/self");
-	r = run_with("vek-ar", {"@" + top + "/self"});
+	write("self", "x @" + path("self"));
+	r = run_tree("vek-ar", {at_file("self")});
 	EXPECT_EQ(r.err,
 	          prog("vek-ar") + ": error: too many @-files encountered\n");
 	EXPECT_EQ(r.out, "");
@@ -700,9 +671,9 @@ TEST_F(ResponseFile, BadAtFilesEndTheRunWithAMessage)
 
 TEST_F(ResponseFile, ToolInheritsNoDescriptorOfOurs)
 {
-	write_file(top + "/args", "t");
+	write("args", "t");
 	run_result r =
-	    run_with("vek-ar", {"@" + top + "/args"}, {{"FAKE_TOOL_FDS", "1"}});
+	    run_tree("vek-ar", {at_file("args")}, {{"FAKE_TOOL_FDS", "1"}});
 	EXPECT_NE(r.out.find("--- end @file\n"), std::string::npos);
 	EXPECT_EQ(r.out.find("fd "), std::string::npos) << r.out;
 }
@@ -712,7 +683,7 @@ TEST_F(ResponseFile, ToolInheritsNoDescriptorOfOurs)
 // signal, without a message.
 TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 {
-	write_file(top + "/args", "t lib.a");
+	write("args", "t lib.a");
 	struct {
 		int sig;
 		bool to_group;     // Ctrl-C, a build tool cancelling its jobs
@@ -738,7 +709,7 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 		// themselves and renumber the rest.
 		if (c.sig >= SIGRTMIN && getenv("VEK_TEST_EMULATED") != nullptr)
 			continue;
-		std::string ready = top + "/ready", note = top + "/caught";
+		std::string ready = path("ready"), note = path("caught");
 		unlink(ready.c_str());
 		unlink(note.c_str());
 		std::map<std::string, std::string> extra = {
@@ -747,11 +718,12 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 			extra["FAKE_TOOL_CATCH"] = note;
 		pid_t tool = 0;
 		auto set_timer = [&] {
+			struct itimerval once = {{0, 0}, {0, 100000}};
 			if (c.by_timer)
-				alarm(2);
+				setitimer(ITIMER_REAL, &once, nullptr);
 		};
-		run_result r = run_with(
-		    "vek-ar", {"@" + top + "/args"}, extra, set_timer,
+		run_result r = run_tree(
+		    "vek-ar", {at_file("args")}, extra, set_timer,
 		    [&](pid_t pid) {
 			    for (int i = 0; i < 6000 && !exists(ready); i++)
 				    usleep(10000);
@@ -782,34 +754,31 @@ TEST_F(ResponseFile, CommandLineTooLongForTheToolGoesThroughAFile)
 	// One argument of the longest length the kernel takes; the
 	// archiver's "-" makes it one byte too long.
 	std::string longest(131071, 'x');
-	run_result r = run_with("vek-ar", {longest, "lib.a"});
-	EXPECT_EQ(masked(r.out, tmp),
-	          through_file("ar", "--plugin\n" + seen_plugin(root) + "\n-" +
-	                                 longest + "\nlib.a\n"));
+	run_result r = run_tree("vek-ar", {longest, "lib.a"});
+	EXPECT_EQ(masked(r.out),
+	          through_file("ar", "-" + longest + "\nlib.a\n"));
 	EXPECT_EQ(r.exit_code(), 0);
 	EXPECT_TRUE(tmp_is_empty());
 
 	// Under "ulimit -s 1024" all arguments and the environment share a
 	// quarter of the stack limit: fill it but for a few bytes.
 	const size_t space = 1024 * 1024 / 4, slack = 64;
-	auto env = base_env(empty_path);
-	env["TMPDIR"] = tmp;
 	size_t used = prog("vek-nm").size() + 1 + 2 * sizeof(char *);
-	for (const auto &[k, v] : env)
+	for (const auto &[k, v] : env())
 		used += k.size() + v.size() + 2 + sizeof(char *);
 	std::vector<std::string> args;
-	std::string written = "--plugin\n" + seen_plugin(root) + "\n";
+	std::string written;
 	while (used + slack < space) {
 		size_t n = std::min<size_t>(4000, space - slack - used);
 		args.push_back(std::string(n - 1 - sizeof(char *), 'y'));
 		used += n;
 		written += args.back() + "\n";
 	}
-	r = run_with("vek-nm", args, {}, [] {
+	r = run_tree("vek-nm", args, {}, [] {
 		struct rlimit stack = {1024 * 1024, RLIM_INFINITY};
 		setrlimit(RLIMIT_STACK, &stack);
 	});
-	EXPECT_EQ(masked(r.out, tmp), through_file("nm", written));
+	EXPECT_EQ(masked(r.out), through_file("nm", written));
 	EXPECT_EQ(r.exit_code(), 0);
 	EXPECT_TRUE(tmp_is_empty());
 }
@@ -822,7 +791,7 @@ TEST_F(ResponseFile, NoRoomForItIsReportedAndLeavesNothing)
 	std::string big;
 	while (big.size() < 100 * 1024)
 		big += "member-" + std::to_string(big.size()) + ".o ";
-	write_file(top + "/args", big);
+	write("args", big);
 	struct {
 		const char *mount_options; // null: no file system of its own
 		rlim_t file_size_limit;
@@ -840,27 +809,25 @@ TEST_F(ResponseFile, NoRoomForItIsReportedAndLeavesNothing)
 		SCOPED_TRACE(c.mount_options ? c.mount_options : "ulimit -f");
 		// The program runs in a shell that lists the tiny TMPDIR
 		// afterwards, from inside the namespace the mount lives in.
-		auto env = base_env(empty_path);
-		env["TMPDIR"] = tmp;
-		run_result r = run_program(
-		    "/bin/sh",
-		    {"sh", "-c",
-		     "\"$@\"; s=$?; /bin/ls -A \"$TMPDIR\"; exit $s", "sh",
-		     prog("vek-ar"), "@" + top + "/args"},
-		    env, top, [&] {
-			    struct rlimit fsize = {c.file_size_limit,
-			                           c.file_size_limit};
-			    if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
-				    _exit(78);
-			    if (c.mount_options == nullptr)
-				    return;
-			    if (unshare(CLONE_NEWNS) != 0 ||
-			        mount("none", "/", nullptr, MS_REC | MS_PRIVATE,
-			              nullptr) != 0 ||
-			        mount("tmpfs", tmp.c_str(), "tmpfs", 0,
-			              c.mount_options) != 0)
-				    _exit(77);
-		    });
+		run_result r =
+		    run("/bin/sh",
+		        {"sh", "-c",
+		         "\"$@\"; s=$?; /bin/ls -A \"$TMPDIR\"; exit $s", "sh",
+		         prog("vek-ar"), at_file("args")},
+		        {}, "", [&] {
+			        struct rlimit fsize = {c.file_size_limit,
+			                               c.file_size_limit};
+			        if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
+				        _exit(78);
+			        if (c.mount_options == nullptr)
+				        return;
+			        if (unshare(CLONE_NEWNS) != 0 ||
+			            mount("none", "/", nullptr,
+			                  MS_REC | MS_PRIVATE, nullptr) != 0 ||
+			            mount("tmpfs", tmp.c_str(), "tmpfs", 0,
+			                  c.mount_options) != 0)
+				        _exit(77);
+		        });
 		if (r.exit_code() == 77)
 			GTEST_SKIP() << "cannot mount a tmpfs here";
 		EXPECT_EQ(r.err.rfind(c.err_start, 0), 0u) << r.err;
@@ -880,31 +847,26 @@ TEST_F(ResponseFile, TemporaryPathGivesNoWayIn)
 {
 	if (geteuid() != 0)
 		GTEST_SKIP() << "needs root to run a second, unprivileged user";
-	const std::string shared = top + "/shared", mine = shared + "/mine",
-	                  safe = top + "/safe", theirs = top + "/theirs",
-	                  link = top + "/link";
-	make_dirs(mine);
-	make_dirs(safe);
-	make_dirs(theirs);
-	ASSERT_EQ(chmod(top.c_str(), 0755) | chmod(shared.c_str(), 0777) |
-	              chmod(mine.c_str(), 0700) |
-	              chown(theirs.c_str(), 65534, 65534) |
+	const std::string shared = path("shared"), mine = shared + "/mine",
+	                  safe = path("safe"), theirs = path("theirs"),
+	                  link = path("link");
+	make_dir("shared", 0777);
+	make_dir("shared/mine", 0700);
+	make_dir("safe");
+	make_dir("theirs");
+	ASSERT_EQ(chown(theirs.c_str(), 65534, 65534) |
 	              symlink(safe.c_str(), link.c_str()) |
 	              lchown(link.c_str(), 65534, 65534),
 	          0);
-	write_file(top + "/args", "t lib.a");
+	write("args", "t lib.a");
 
 	// Each file of ours in FROM gets a forged twin in theirs/; the
 	// attacker's own links are made aside and renamed into place.
 	auto forge = [&](const std::string &from) {
-		DIR *d = opendir(from.c_str());
-		while (struct dirent *e = d ? readdir(d) : nullptr) {
-			std::string twin = theirs + "/" + e->d_name;
-			if (strncmp(e->d_name, "cc", 2) == 0 && !exists(twin))
-				write_file(twin, "-x\nforged\n");
-		}
-		if (d)
-			closedir(d);
+		for (const std::string &name : list_dir(from))
+			if (name.rfind("cc", 0) == 0 &&
+			    !exists(theirs + "/" + name))
+				write_file(theirs + "/" + name, "-x\nforged\n");
 	};
 	auto point = [&](const std::string &at, const std::string &to) {
 		if (symlink(to.c_str(), (theirs + "/new").c_str()) == 0)
@@ -918,13 +880,10 @@ TEST_F(ResponseFile, TemporaryPathGivesNoWayIn)
 	    {"a shared directory", shared,
 	     [&] {
 		     forge(shared);
-		     DIR *d = opendir(shared.c_str());
-		     while (struct dirent *e = d ? readdir(d) : nullptr)
-			     if (strncmp(e->d_name, "cc", 2) == 0)
-				     point(shared + "/" + e->d_name,
-				           theirs + "/" + e->d_name);
-		     if (d)
-			     closedir(d);
+		     for (const std::string &name : list_dir(shared))
+			     if (name.rfind("cc", 0) == 0)
+				     point(shared + "/" + name,
+				           theirs + "/" + name);
 	     }},
 	    {"their link, flipped", link,
 	     [&] {
@@ -941,8 +900,7 @@ TEST_F(ResponseFile, TemporaryPathGivesNoWayIn)
 	     }},
 	};
 	tmp = "/tmp/"; // where the file must go instead
-	const std::string want = through_file(
-	    "ar", "--plugin\n" + seen_plugin(root) + "\n-t\nlib.a\n");
+	const std::string want = through_file("ar", "-t\nlib.a\n");
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.shape);
 		pid_t attacker = fork();
@@ -953,13 +911,13 @@ TEST_F(ResponseFile, TemporaryPathGivesNoWayIn)
 			for (;;)
 				c.attack();
 		}
-		for (int i = 0; i < 20; i++) {
-			run_result r = run_with("vek-ar", {"@" + top + "/args"},
+		for (int i = 0; i < 5; i++) {
+			run_result r = run_tree("vek-ar", {at_file("args")},
 			                        {{"TMPDIR", c.tmpdir}});
 			size_t at = r.out.find('@');
 			std::string used =
 			    r.out.substr(at + 1, r.out.find('\n', at) - at - 1);
-			if (masked(r.out, tmp) != want || r.exit_code() != 0 ||
+			if (masked(r.out) != want || r.exit_code() != 0 ||
 			    exists(used)) {
 				ADD_FAILURE() << r.out << r.err;
 				break;
