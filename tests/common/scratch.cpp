@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <ftw.h>
-#include <grp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -78,15 +77,6 @@ exists(const std::string &path)
 }
 
 std::string
-expand_root(const std::string &root, const char *text)
-{
-	std::string out;
-	for (const char *p = text; *p != '\0'; p++)
-		out += *p == '@' ? root : std::string(1, *p);
-	return out;
-}
-
-std::string
 real_path(const std::string &path)
 {
 	char *resolved = realpath(path.c_str(), nullptr);
@@ -109,15 +99,4 @@ list_dir(const std::string &path)
 	}
 	closedir(dir);
 	return names;
-}
-
-bool
-drop_root()
-{
-	if (geteuid() != 0)
-		return true;
-	const uid_t nobody = 65534;
-	return setgroups(0, nullptr) == 0 &&
-	       setresgid(nobody, nobody, nobody) == 0 &&
-	       setresuid(nobody, nobody, nobody) == 0;
 }

@@ -1,6 +1,5 @@
 // Scratch files for the tests and the benchmarks: directories under /tmp
-// that are removed with everything in them, whole-file reads and writes,
-// and paths written relative to such a directory.
+// that are removed with everything in them, whole-file reads and writes.
 #ifndef VEK_TESTS_COMMON_SCRATCH_H
 #define VEK_TESTS_COMMON_SCRATCH_H
 
@@ -23,18 +22,11 @@ void copy_file(const std::string &from, const std::string &to, int mode);
 // Whether PATH names anything, a dangling link included.
 bool exists(const std::string &path);
 
-// TEXT with every '@' replaced by ROOT.
-std::string expand_root(const std::string &root, const char *text);
-
 // The canonical form of PATH, or PATH itself when it cannot be resolved.
 std::string real_path(const std::string &path);
 
 // The names in directory PATH but "." and "..", in no particular order;
 // none when it cannot be read.
 std::vector<std::string> list_dir(const std::string &path);
-
-// In a child of a root process: go on as nobody, for whom the permission
-// bits count.  True at once when not root.
-bool drop_root();
 
 #endif

@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -126,4 +127,15 @@ run_in_child(const std::function<void()> &body)
 	if (pid > 0)
 		result.status = status;
 	return result;
+}
+
+bool
+drop_root()
+{
+	if (geteuid() != 0)
+		return true;
+	const uid_t nobody = 65534;
+	return setgroups(0, nullptr) == 0 &&
+	       setresgid(nobody, nobody, nobody) == 0 &&
+	       setresuid(nobody, nobody, nobody) == 0;
 }

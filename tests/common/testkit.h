@@ -88,4 +88,10 @@ exited(int code)
 	return code << 8;
 }
 
+/*
+ * In a child of a root process: go on as nobody, for whom the permission
+ * bits count.  True at once when not root.
+ */
+bool drop_root();
+
 #endif
