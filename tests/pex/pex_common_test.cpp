@@ -484,16 +484,10 @@ add_two_stages(struct pex_pipeline *pipeline, int flags, const char *middle,
                const std::string &out, std::initializer_list<std::string> first,
                std::initializer_list<std::string> second)
 {
-	Argv first_argv = helper_argv(first), second_argv = helper_argv(second);
-	int err;
-	const char *errmsg =
-	    pex_add_stage(pipeline, flags, PEX_HELPER, first_argv.get(), middle,
-	                  nullptr, &err);
-	if (errmsg == nullptr)
-		errmsg = pex_add_stage(pipeline, PEX_FINAL_STAGE | flags,
-		                       PEX_HELPER, second_argv.get(),
-		                       out.c_str(), nullptr, &err);
-	return errmsg;
+	const char *errmsg = add_helper(pipeline, flags, first, middle);
+	return errmsg != nullptr ? errmsg
+	                         : add_helper(pipeline, PEX_FINAL_STAGE | flags,
+	                                      second, out.c_str());
 }
 
 using PexPipeline = ScratchTest;
@@ -619,18 +613,13 @@ TEST_F(PexPipeline, SuffixWithoutStemUsesTheTemporaryDirectory)
 {
 	std::vector<std::string> before = list_dir(tmpdir_env->dir);
 	struct pex_pipeline *pipeline = pex_create(0, "pex-test", nullptr);
-	Argv first = helper_argv({"out:x"});
-	Argv second = helper_argv({"cat"});
 	std::string out = path("out");
-	int err;
 
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_OUTNAME_IS_SUFFIX, PEX_HELPER,
-	                        first.get(), ".tmp", nullptr, &err),
-	          nullptr);
-	std::vector<std::string> during = list_dir(tmpdir_env->dir);
-	ASSERT_EQ(during.size(), before.size() + 1);
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_FINAL_STAGE, PEX_HELPER,
-	                        second.get(), out.c_str(), nullptr, &err),
+	ASSERT_EQ(
+	    add_helper(pipeline, PEX_OUTNAME_IS_SUFFIX, {"out:x"}, ".tmp"),
+	    nullptr);
+	ASSERT_EQ(list_dir(tmpdir_env->dir).size(), before.size() + 1);
+	ASSERT_EQ(add_helper(pipeline, PEX_FINAL_STAGE, {"cat"}, out.c_str()),
 	          nullptr);
 	finish(pipeline, 2);
 
@@ -707,12 +696,7 @@ TEST_F(PexPipeline, UsageRecordsChildCpuTime)
 {
 	struct pex_pipeline *pipeline =
 	    pex_create(PEX_RECORD_USAGE, "pex-test", nullptr);
-	Argv argv = helper_argv({"spin:200"});
-	int err;
-
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_FINAL_STAGE, PEX_HELPER,
-	                        argv.get(), nullptr, nullptr, &err),
-	          nullptr);
+	ASSERT_EQ(add_helper(pipeline, PEX_FINAL_STAGE, {"spin:200"}), nullptr);
 	struct pex_usage usage;
 	ASSERT_EQ(pex_get_usage(pipeline, 1, &usage), 1);
 	pex_destroy(pipeline);
@@ -745,11 +729,7 @@ TEST_F(PexPipeline, DestroyTerminatesRunningChildPromptly)
 	recorded_statuses.clear();
 	struct pex_pipeline *pipeline =
 	    pex_create_with_ops(PEX_PIPES, "pex-test", nullptr, &ops);
-	Argv argv = helper_argv({"sleep:100000"});
-	int err;
-
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_FINAL_STAGE, PEX_HELPER,
-	                        argv.get(), nullptr, nullptr, &err),
+	ASSERT_EQ(add_helper(pipeline, PEX_FINAL_STAGE, {"sleep:100000"}),
 	          nullptr);
 	time_t start = time(nullptr);
 	pex_destroy(pipeline);
@@ -899,21 +879,11 @@ TEST_F(PexDescriptors, StagesSeeOnlyTheirStandardStreams)
 		std::string stem = path("tmpXXXXXX");
 		struct pex_pipeline *pipeline =
 		    pex_create(c.flags, "pex-test", stem.c_str());
-		Argv first = helper_argv({"fds"});
-		Argv middle = helper_argv({"cat", "fds"});
-		Argv last = helper_argv({"cat", "fds", "err:oops"});
-		int err;
-
-		ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER, first.get(),
-		                        nullptr, nullptr, &err),
-		          nullptr);
-		ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER, middle.get(),
-		                        nullptr, nullptr, &err),
-		          nullptr);
-		ASSERT_EQ(pex_add_stage(pipeline,
-		                        PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE,
-		                        PEX_HELPER, last.get(), out.c_str(),
-		                        nullptr, &err),
+		ASSERT_EQ(add_helper(pipeline, 0, {"fds"}), nullptr);
+		ASSERT_EQ(add_helper(pipeline, 0, {"cat", "fds"}), nullptr);
+		ASSERT_EQ(add_helper(pipeline,
+		                     PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE,
+		                     {"cat", "fds", "err:oops"}, out.c_str()),
 		          nullptr);
 		FILE *errors = pex_open_error_reader(pipeline, 0);
 		ASSERT_NE(errors, nullptr);
@@ -939,10 +909,7 @@ TEST_F(PexDescriptors, UnrelatedChildSeesNoneOfAPipelinesDescriptors)
 	    pex_create(PEX_PIPES, "pex-test", nullptr);
 	FILE *input = pex_open_input_pipe(pipeline, 0);
 	ASSERT_NE(input, nullptr);
-	Argv upper = helper_argv({"upper", "err:E"});
-	int err;
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_STDERR_TO_PIPE, PEX_HELPER,
-	                        upper.get(), nullptr, nullptr, &err),
+	ASSERT_EQ(add_helper(pipeline, PEX_STDERR_TO_PIPE, {"upper", "err:E"}),
 	          nullptr);
 	FILE *errors = pex_open_error_reader(pipeline, 0);
 	ASSERT_NE(errors, nullptr);
@@ -950,7 +917,7 @@ TEST_F(PexDescriptors, UnrelatedChildSeesNoneOfAPipelinesDescriptors)
 
 	std::string out = path("fds");
 	Argv lister = helper_argv({"fds"});
-	int status;
+	int status, err;
 	ASSERT_EQ(pex_run_single(PEX_FINAL_STAGE, PEX_HELPER, lister.get(),
 	                         "pex-test", out.c_str(), nullptr, &status,
 	                         &err),

@@ -45,11 +45,7 @@ TEST_F(PexStreams, InputAfterFirstStageIsRejected)
 {
 	struct pex_pipeline *pipeline =
 	    pex_create(PEX_PIPES, "pex-test", nullptr);
-	Argv argv = helper_argv({"out:x"});
-	int err;
-	ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER, argv.get(), nullptr,
-	                        nullptr, &err),
-	          nullptr);
+	ASSERT_EQ(add_helper(pipeline, 0, {"out:x"}), nullptr);
 
 	errno = 0;
 	EXPECT_EQ(pex_open_input_file(pipeline, 0, path("in").c_str()),
@@ -94,11 +90,9 @@ TEST_F(PexStreams, ReadersWithNothingToReadLeaveErrnoAlone)
 
 	struct pex_pipeline *complete =
 	    pex_create(PEX_PIPES, "pex-test", nullptr);
-	Argv argv = helper_argv({});
-	int err;
-	ASSERT_EQ(pex_add_stage(complete, PEX_FINAL_STAGE, PEX_HELPER,
-	                        argv.get(), path("out").c_str(), nullptr, &err),
-	          nullptr);
+	ASSERT_EQ(
+	    add_helper(complete, PEX_FINAL_STAGE, {}, path("out").c_str()),
+	    nullptr);
 	errno = 1234;
 	EXPECT_EQ(pex_open_output_reader(complete, 0), nullptr);
 	EXPECT_EQ(pex_open_error_reader(complete, 0), nullptr);
@@ -154,21 +148,14 @@ TEST_F(PexStreams, WrittenInputComesBackThroughAStage)
 			break;
 		}
 		ASSERT_NE(input, nullptr);
-		Argv argv = helper_argv({"upper", "exit:2"});
-		int err;
-
-		if (c.input != input_kind::pipe) {
-			/* The stage closes the stream, flushing it first. */
+		/* A file is closed by the stage, which flushes it first; a
+		 * pipe is written once the stage reads it. */
+		bool pipe = c.input == input_kind::pipe;
+		if (!pipe)
 			fputs("round trip\n", input);
-			ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER,
-			                        argv.get(), nullptr, nullptr,
-			                        &err),
-			          nullptr);
-		} else {
-			ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER,
-			                        argv.get(), nullptr, nullptr,
-			                        &err),
-			          nullptr);
+		ASSERT_EQ(add_helper(pipeline, 0, {"upper", "exit:2"}),
+		          nullptr);
+		if (pipe) {
 			fputs("round trip\n", input);
 			fclose(input);
 		}
@@ -191,11 +178,10 @@ TEST_F(PexStreams, InputFilesStayOnDisk)
 	FILE *input = pex_open_input_file(pipeline, 0, nullptr);
 	ASSERT_NE(input, nullptr);
 	fputs("kept", input);
-	Argv argv = helper_argv({"cat"});
-	int err, status;
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_FINAL_STAGE, PEX_HELPER,
-	                        argv.get(), path("out").c_str(), nullptr, &err),
-	          nullptr);
+	ASSERT_EQ(
+	    add_helper(pipeline, PEX_FINAL_STAGE, {"cat"}, path("out").c_str()),
+	    nullptr);
+	int status;
 	EXPECT_EQ(pex_get_status(pipeline, 1, &status), 1);
 	pex_destroy(pipeline);
 
@@ -209,12 +195,10 @@ TEST_F(PexStreams, InputFilesStayOnDisk)
 TEST_F(PexStreams, OutputReaderOverFilesWaitsForTheStages)
 {
 	struct pex_pipeline *pipeline = pex_create(0, "pex-test", nullptr);
-	Argv first =
-	    helper_argv({"out:slow ", "sleep:100", "out:output", "exit:4"});
-	int err;
-	ASSERT_EQ(pex_add_stage(pipeline, 0, PEX_HELPER, first.get(), nullptr,
-	                        nullptr, &err),
-	          nullptr);
+	ASSERT_EQ(
+	    add_helper(pipeline, 0,
+	               {"out:slow ", "sleep:100", "out:output", "exit:4"}),
+	    nullptr);
 
 	FILE *output = pex_open_output_reader(pipeline, 1);
 	ASSERT_NE(output, nullptr);
@@ -228,11 +212,8 @@ TEST_F(PexStreams, OutputReaderOverFilesWaitsForTheStages)
 TEST_F(PexStreams, ErrorReaderReadsTheStagesErrorOnce)
 {
 	struct pex_pipeline *pipeline = pex_create(0, "pex-test", nullptr);
-	Argv argv = helper_argv({"out:to out", "err:to err"});
-	int err;
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE,
-	                        PEX_HELPER, argv.get(), path("out").c_str(),
-	                        nullptr, &err),
+	ASSERT_EQ(add_helper(pipeline, PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE,
+	                     {"out:to out", "err:to err"}, path("out").c_str()),
 	          nullptr);
 
 	FILE *errors = pex_open_error_reader(pipeline, 0);
@@ -250,10 +231,7 @@ TEST_F(PexStreams, ReadersBelongToThePipeline)
 	std::set<int> before = open_fds();
 	struct pex_pipeline *pipeline =
 	    pex_create(PEX_PIPES, "pex-test", nullptr);
-	Argv argv = helper_argv({"out:x", "err:y"});
-	int err;
-	ASSERT_EQ(pex_add_stage(pipeline, PEX_STDERR_TO_PIPE, PEX_HELPER,
-	                        argv.get(), nullptr, nullptr, &err),
+	ASSERT_EQ(add_helper(pipeline, PEX_STDERR_TO_PIPE, {"out:x", "err:y"}),
 	          nullptr);
 	ASSERT_NE(pex_open_output_reader(pipeline, 0), nullptr);
 	ASSERT_NE(pex_open_error_reader(pipeline, 0), nullptr);

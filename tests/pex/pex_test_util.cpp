@@ -93,3 +93,14 @@ helper_argv(std::initializer_list<std::string> steps)
 	args.insert(args.end(), steps);
 	return Argv(args);
 }
+
+const char *
+add_helper(struct pex_pipeline *pipeline, int flags,
+           std::initializer_list<std::string> steps, const char *outname,
+           const char *errname)
+{
+	Argv argv = helper_argv(steps);
+	int err;
+	return pex_add_stage(pipeline, flags, PEX_HELPER, argv.get(), outname,
+	                     errname, &err);
+}

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "pex/pex.h"
 #include "testkit.h"
 
 /* Descriptors open in this process now. */
@@ -43,6 +44,15 @@ class Argv {
 
 /* The helper program with these steps; element 0 is its path. */
 Argv helper_argv(std::initializer_list<std::string> steps);
+
+/*
+ * Add the helper running STEPS to PIPELINE as pex_add_stage would, with
+ * FLAGS, OUTNAME and ERRNAME; the text of the step that failed, or null.
+ */
+const char *add_helper(struct pex_pipeline *pipeline, int flags,
+                       std::initializer_list<std::string> steps,
+                       const char *outname = nullptr,
+                       const char *errname = nullptr);
 
 /*
  * Temporary files made without a stem land in the directory chosen at the
