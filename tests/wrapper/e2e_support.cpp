@@ -12,12 +12,6 @@ run_result::exit_code() const
 	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool
-run_result::exited() const
-{
-	return WIFEXITED(status);
-}
-
 run_result
 run_program(const std::string &exe, const std::vector<std::string> &argv,
             const std::map<std::string, std::string> &env,

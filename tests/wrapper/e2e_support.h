@@ -1,6 +1,6 @@
-// Helpers for the end-to-end tests: a scratch tree laid out like an
-// installed toolchain, and a way to run a program in it and capture what it
-// prints.
+// The end-to-end runner: a built program started with exactly the
+// arguments, environment and directory given, what it prints captured.
+// The tests lay out their trees with the toolkit's scratch fixture.
 #ifndef VEK_TESTS_WRAPPER_E2E_SUPPORT_H
 #define VEK_TESTS_WRAPPER_E2E_SUPPORT_H
 
@@ -16,9 +16,8 @@
 struct run_result {
 	std::string out;
 	std::string err;
-	int status = -1; // raw wait status
-	int exit_code() const;
-	bool exited() const;
+	int status = -1;       // raw wait status
+	int exit_code() const; // -1 unless it exited
 };
 
 // Run EXE with ARGV (argv[0] included) and exactly ENV, in CWD, with
