@@ -15,8 +15,13 @@ void remove_tree(const std::string &path);
 // Create PATH and its missing parents.
 void make_dirs(const std::string &path);
 
+// Replace PATH's contents with TEXT; the process aborts when it cannot.
 void write_file(const std::string &path, const std::string &text);
+
+// All of PATH, or "" when it cannot be read.
 std::string read_file(const std::string &path);
+
+// Copy FROM to TO and give the copy MODE.
 void copy_file(const std::string &from, const std::string &to, int mode);
 
 // Whether PATH names anything, a dangling link included.
