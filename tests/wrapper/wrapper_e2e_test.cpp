@@ -543,17 +543,53 @@ class ResponseFile : public WrapperTree {
 	}
 };
 
+// Each argument of the file reaches the tool escaped on a line of its own.
 TEST_F(ResponseFile, CarriesTheRebuiltCommandLine)
 {
-	write("args", "rcs lib.a 'x .o'");
-	run_result r = run_tree("vek-ar", {at_file("args")});
-	EXPECT_EQ(masked(r.out), through_file("ar", "-rcs\nlib.a\nx\\ .o\n"));
-	EXPECT_EQ(r.err, "");
-	EXPECT_EQ(r.exit_code(), 0);
-	EXPECT_TRUE(tmp_is_empty());
+	write("inner", "lib.a 'y z.o'");
+	const struct {
+		const char *program;
+		std::string file;                    // the @file's text
+		std::vector<std::string> args_after; // given after it
+		const char *written;                 // after the plug-in
+	} cases[] = {
+	    {"vek-ar", "rcs lib.a 'x .o'", {}, "-rcs\nlib.a\nx\\ .o\n"},
+	    // The first-argument rule sees the expanded argument.
+	    {"vek-ar", "t lib.a", {"x.o"}, "-t\nlib.a\nx.o\n"},
+	    // Nested files expand in turn.
+	    {"vek-ar", "rc " + at_file("inner"), {}, "-rc\nlib.a\ny\\ z.o\n"},
+	    {"vek-nm", "'a b' c\\\"d", {}, "a\\ b\nc\\\"d\n"},
+	    {"vek-nm", "x\ty\n", {"z"}, "x\ny\nz\n"},
+	    // A file of whitespace only takes its argument away.
+	    {"vek-nm", " \n\t ", {"lib.a"}, "lib.a\n"},
+	    {"vek-nm", "", {"t"}, "t\n"},
+	    {"vek-nm", "'' e", {}, "\"\"\ne\n"},
+	    {"vek-nm", "tab\\\there", {}, "tab\\\there\n"},
+	    {"vek-nm", "\xc3\xa9t\xc3\xa9 x", {}, "\xc3\xa9t\xc3\xa9\nx\n"},
+	    // "-B" inside a file reaches the tool.
+	    {"vek-nm", "-B/opt/x t", {}, "-B/opt/x\nt\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.program + (" " + c.file));
+		write("args", c.file);
+		std::vector<std::string> args = {at_file("args")};
+		args.insert(args.end(), c.args_after.begin(),
+		            c.args_after.end());
+		run_result r = run_tree(c.program, args);
+		EXPECT_EQ(masked(r.out),
+		          through_file(c.program + strlen("vek-"), c.written));
+		EXPECT_EQ(r.err, "");
+		EXPECT_EQ(r.exit_code(), 0);
+		EXPECT_TRUE(tmp_is_empty());
+	}
+}
 
-	// The trace shows what the file holds, quoted as on the command line.
-	r = run_tree("vek-ar", {at_file("args")}, {{"VEK_TRACE", "1"}});
+// The trace shows what the file holds, quoted as on the command line.
+TEST_F(ResponseFile, TraceShowsWhatItHolds)
+{
+	write("args", "rcs lib.a 'x .o'");
+	run_result r =
+	    run_tree("vek-ar", {at_file("args")}, {{"VEK_TRACE", "1"}});
 	std::string file = tmp + "/ccXXXXXX";
 	std::string tail = "Response file: " + file + "\n  - holds: --plugin " +
 	                   seen_plugin(tree) + " -rcs lib.a 'x .o'\nRunning: " +
@@ -561,50 +597,6 @@ TEST_F(ResponseFile, CarriesTheRebuiltCommandLine)
 	std::string err = masked(r.err);
 	ASSERT_GE(err.size(), tail.size()) << r.err;
 	EXPECT_EQ(err.substr(err.size() - tail.size()), tail);
-}
-
-TEST_F(ResponseFile, ExpandedContentIsEscapedArgumentByArgument)
-{
-	struct {
-		const char *file;
-		std::vector<std::string> args_after; // given after the @file
-		const char *written;                 // after the plug-in
-	} cases[] = {
-	    {"'a b' c\\\"d", {}, "a\\ b\nc\\\"d\n"},
-	    {"x\ty\n", {"z"}, "x\ny\nz\n"},
-	    // A file of whitespace only takes its argument away.
-	    {" \n\t ", {"lib.a"}, "lib.a\n"},
-	    {"", {"t"}, "t\n"},
-	    {"'' e", {}, "\"\"\ne\n"},
-	    {"tab\\\there", {}, "tab\\\there\n"},
-	    {"\xc3\xa9t\xc3\xa9 x", {}, "\xc3\xa9t\xc3\xa9\nx\n"},
-	    // "-B" inside a file reaches the tool.
-	    {"-B/opt/x t", {}, "-B/opt/x\nt\n"},
-	};
-	for (const auto &c : cases) {
-		SCOPED_TRACE(c.file);
-		write("args", c.file);
-		std::vector<std::string> args = {at_file("args")};
-		args.insert(args.end(), c.args_after.begin(),
-		            c.args_after.end());
-		run_result r = run_tree("vek-nm", args);
-		EXPECT_EQ(masked(r.out), through_file("nm", c.written));
-		EXPECT_EQ(r.exit_code(), 0);
-		EXPECT_TRUE(tmp_is_empty());
-	}
-}
-
-TEST_F(ResponseFile, FirstArgumentRuleSeesTheExpandedArgument)
-{
-	write("args", "t lib.a");
-	run_result r = run_tree("vek-ar", {at_file("args"), "x.o"});
-	EXPECT_EQ(masked(r.out), through_file("ar", "-t\nlib.a\nx.o\n"));
-
-	// Nested files expand in turn.
-	write("outer", "rc @" + path("inner"));
-	write("inner", "lib.a 'y z.o'");
-	r = run_tree("vek-ar", {at_file("outer")});
-	EXPECT_EQ(masked(r.out), through_file("ar", "-rc\nlib.a\ny\\ z.o\n"));
 }
 
 TEST_F(ResponseFile, UnreadableAtArgumentsPassAsTheyAre)
