@@ -313,8 +313,8 @@ TEST_F(PexDestroy, StopsChildrenStartedAfterAnEarlierCollection)
 
 struct stage_spec {
 	int flags;
-	const char *outname;
-	const char *errname;
+	const char *outname = nullptr;
+	const char *errname = nullptr;
 };
 
 struct failure_case {
@@ -331,10 +331,20 @@ struct failure_case {
  * out of any real directory. */
 static const char mid_name[] = "/nonexistent-pex-dir/mid";
 
-/* Stages that many cases share: one to a pipe or temporary file, then one
- * to files; one to the intermediate file, then one to files. */
+/* The stages of the cases: all but the last succeed. */
+static const std::vector<stage_spec> one = {{0}};
+static const std::vector<stage_spec> two_pipes = {{0}, {0}};
+static const std::vector<stage_spec> then_out = {
+    {0}, {PEX_FINAL_STAGE, "out", nullptr}};
 static const std::vector<stage_spec> then_files = {
-    {0, nullptr, nullptr}, {PEX_FINAL_STAGE, "out", "err"}};
+    {0}, {PEX_FINAL_STAGE, "out", "err"}};
+static const std::vector<stage_spec> then_err_pipe = {
+    {0}, {PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE, "out"}};
+static const std::vector<stage_spec> then_err_both = {
+    {0}, {PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE, "out", "err"}};
+static const std::vector<stage_spec> two_err_pipes = {
+    {PEX_STDERR_TO_PIPE}, {PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE}};
+static const std::vector<stage_spec> to_mid = {{0, mid_name, nullptr}};
 static const std::vector<stage_spec> through_mid = {
     {0, mid_name, nullptr}, {PEX_FINAL_STAGE, "out", "err"}};
 
@@ -344,65 +354,29 @@ arm_nothing()
 }
 
 static const failure_case failure_cases[] = {
-    {"error name and error pipe",
-     PEX_PIPES,
-     nullptr,
-     {{0, nullptr, nullptr},
-      {PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE, "out", "err"}},
-     arm_nothing,
-     "both ERRNAME and PEX_STDERR_TO_PIPE specified.",
-     0},
-    {"second error pipe",
-     PEX_PIPES,
-     nullptr,
-     {{PEX_STDERR_TO_PIPE, nullptr, nullptr},
-      {PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE, nullptr, nullptr}},
-     arm_nothing,
-     "PEX_STDERR_TO_PIPE used in the middle of pipeline",
-     0},
+    {"error name and error pipe", PEX_PIPES, nullptr, then_err_both,
+     arm_nothing, "both ERRNAME and PEX_STDERR_TO_PIPE specified.", 0},
+    {"second error pipe", PEX_PIPES, nullptr, two_err_pipes, arm_nothing,
+     "PEX_STDERR_TO_PIPE used in the middle of pipeline", 0},
     {"error file", PEX_PIPES, nullptr, then_files,
      [] { fake.open_errno["write err"] = EACCES; }, "open error file", EACCES},
-    {"error pipe",
-     PEX_PIPES,
-     nullptr,
-     {{0, nullptr, nullptr},
-      {PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE, "out", nullptr}},
-     [] { fake.fail_pipe_number = 2; },
-     "pipe",
-     EMFILE},
-    {"output pipe",
-     PEX_PIPES,
-     nullptr,
-     {{0, nullptr, nullptr}, {0, nullptr, nullptr}},
-     [] { fake.fail_pipe_number = 2; },
-     "pipe",
-     EMFILE},
-    {"output file",
-     PEX_PIPES,
-     nullptr,
-     {{0, nullptr, nullptr}, {PEX_FINAL_STAGE, "out", nullptr}},
+    {"error pipe", PEX_PIPES, nullptr, then_err_pipe,
+     [] { fake.fail_pipe_number = 2; }, "pipe", EMFILE},
+    {"output pipe", PEX_PIPES, nullptr, two_pipes,
+     [] { fake.fail_pipe_number = 2; }, "pipe", EMFILE},
+    {"output file", PEX_PIPES, nullptr, then_out,
      [] { fake.open_errno["write out"] = ENOSPC; },
-     "open temporary output file",
-     ENOSPC},
-    {"intermediate file",
-     0,
-     nullptr,
-     {{0, mid_name, nullptr}},
+     "open temporary output file", ENOSPC},
+    {"intermediate file", 0, nullptr, to_mid,
      [] { fake.open_errno[std::string("write ") + mid_name] = EROFS; },
-     "open temporary output file",
-     EROFS},
+     "open temporary output file", EROFS},
     {"reading the intermediate file", 0, nullptr, through_mid,
      [] { fake.open_errno[std::string("read ") + mid_name] = EACCES; },
      "open temporary file", EACCES},
     {"waiting before reading the intermediate file", 0, nullptr, through_mid,
      [] { fake.wait_errno = ECHILD; }, "wait", ECHILD},
-    {"temporary name from a stem",
-     0,
-     "/nonexistent-pex-dir/stemXXXXXX",
-     {{0, nullptr, nullptr}},
-     arm_nothing,
-     "could not create temporary file",
-     0},
+    {"temporary name from a stem", 0, "/nonexistent-pex-dir/stemXXXXXX", one,
+     arm_nothing, "could not create temporary file", 0},
     {"spawn", PEX_PIPES, nullptr, then_files,
      [] {
 	     fake.spawn_errmsg = "posix_spawn";
