@@ -104,3 +104,15 @@ add_helper(struct pex_pipeline *pipeline, int flags,
 	return pex_add_stage(pipeline, flags, PEX_HELPER, argv.get(), outname,
 	                     errname, &err);
 }
+
+void
+expect_spun(const struct pex_usage &usage)
+{
+	int64_t total_us = (usage.cpu_user_s + usage.cpu_system_s) * 1000000 +
+	                   usage.cpu_user_us + usage.cpu_system_us;
+	EXPECT_GE(total_us, 150000);
+	EXPECT_GE(usage.cpu_user_us, 0);
+	EXPECT_LT(usage.cpu_user_us, 1000000);
+	EXPECT_GE(usage.cpu_system_us, 0);
+	EXPECT_LT(usage.cpu_system_us, 1000000);
+}

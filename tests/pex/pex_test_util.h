@@ -42,6 +42,12 @@ class Argv {
 	std::vector<char *> pointers_;
 };
 
+/*
+ * That USAGE records the helper's "spin:200" (at least 150 ms of CPU time)
+ * with its microseconds in range.
+ */
+void expect_spun(const struct pex_usage &usage);
+
 /* The helper program with these steps; element 0 is its path. */
 Argv helper_argv(std::initializer_list<std::string> steps);
 
