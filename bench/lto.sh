@@ -11,8 +11,8 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh bench
 . tests/wrapper/tree.sh
-skip() { echo "== $*: the auto-load folders stay visible"; }
-lto_namespace "$0" "$@"
+folders_visible() { echo "== $*: the auto-load folders stay visible"; }
+lto_namespace folders_visible "$0" "$@"
 rounds=${1:-200}
 jobs=${JOBS:-2}
 

@@ -12,8 +12,8 @@ cd "$(dirname "$0")/.."
 scripts/bootstrap.sh demo
 . tests/wrapper/tree.sh
 # Where no namespace can be made, the wrappers' side is shown alone.
-skip() { echo "== $*: showing the wrappers' side only"; }
-lto_namespace "$0" "$@"
+wrappers_only() { echo "== $*: showing the wrappers' side only"; }
+lto_namespace wrappers_only "$0" "$@"
 
 echo "== building (build/, Release)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
