@@ -108,6 +108,21 @@ small_block(size_t size)
 	return last_block;
 }
 
+/* BLOCK, MAPPED bytes with the caller's part OFFSET bytes in, made the
+ * first of the list; the caller's part. */
+static void *
+list(struct large_block *block, size_t offset, size_t mapped)
+{
+	block->user = reinterpret_cast<char *>(block) + offset;
+	block->mapped = mapped;
+	block->previous = nullptr;
+	block->next = large_blocks;
+	if (large_blocks != nullptr)
+		large_blocks->previous = block;
+	large_blocks = block;
+	return block->user;
+}
+
 /* A mapping of its own for SIZE bytes at ALIGNMENT, listed. */
 static void *
 large_block(size_t size, size_t alignment)
@@ -123,14 +138,7 @@ large_block(size_t size, size_t alignment)
 		errno = ENOMEM;
 		return nullptr;
 	}
-	block->user = reinterpret_cast<char *>(block) + offset;
-	block->mapped = mapped;
-	block->previous = nullptr;
-	block->next = large_blocks;
-	if (large_blocks != nullptr)
-		large_blocks->previous = block;
-	large_blocks = block;
-	return block->user;
+	return list(block, offset, mapped);
 }
 
 static struct large_block *
@@ -238,23 +246,11 @@ grow_large(struct large_block *block, size_t size)
 		}
 	}
 	if (moved == nullptr) {
-		block->previous = nullptr;
-		block->next = large_blocks;
-		if (large_blocks != nullptr)
-			large_blocks->previous = block;
-		large_blocks = block;
+		list(block, offset, block->mapped);
 		errno = ENOMEM;
 		return nullptr;
 	}
-	block = static_cast<struct large_block *>(moved);
-	block->user = reinterpret_cast<char *>(block) + offset;
-	block->mapped = mapped;
-	block->previous = nullptr;
-	block->next = large_blocks;
-	if (large_blocks != nullptr)
-		large_blocks->previous = block;
-	large_blocks = block;
-	return block->user;
+	return list(static_cast<struct large_block *>(moved), offset, mapped);
 }
 
 void *

@@ -136,6 +136,25 @@ find_mark(const char *p, size_t *at)
 }
 
 /*
+ * One look at the sixteen bytes at *P: past them when none may end the run,
+ * else to the first that may; whether that one does.
+ */
+static bool
+look(const char **p)
+{
+	size_t at;
+	if (!find_mark(*p, &at)) {
+		*p += sizeof(byte_block);
+		return false;
+	}
+	*p += at;
+	if (is_special(static_cast<unsigned char>(**p)))
+		return true;
+	++*p;
+	return false;
+}
+
+/*
  * Past the run of plain bytes at P in a text that ends in a NUL followed
  * by SCAN_SLACK - 1 more readable bytes: sixteen bytes at a time, with no
  * test for the end, which the NUL makes.
@@ -143,17 +162,10 @@ find_mark(const char *p, size_t *at)
 static char *
 skip_plain_padded(char *p)
 {
-	for (;;) {
-		size_t at;
-		if (!find_mark(p, &at)) {
-			p += sizeof(byte_block);
-			continue;
-		}
-		p += at;
-		if (is_special(static_cast<unsigned char>(*p)))
-			return p;
-		p++;
-	}
+	const char *at = p;
+	while (!look(&at))
+		;
+	return p + (at - p);
 }
 
 /*
@@ -193,17 +205,9 @@ find_mark8(const char *p, size_t *at)
 static const char *
 skip_plain(const char *p, const char *end)
 {
-	while (static_cast<size_t>(end - p) >= sizeof(byte_block)) {
-		size_t at;
-		if (!find_mark(p, &at)) {
-			p += sizeof(byte_block);
-			continue;
-		}
-		p += at;
-		if (is_special(static_cast<unsigned char>(*p)))
+	while (static_cast<size_t>(end - p) >= sizeof(byte_block))
+		if (look(&p))
 			return p;
-		p++;
-	}
 	size_t at;
 	if (end - p >= 8) {
 		if (!find_mark8(p, &at))
