@@ -139,20 +139,42 @@ this_program(const struct stat *st)
 	       st->st_ino == self.st_ino;
 }
 
-/* The name of ours that the link PATH leads to, or null. */
+/* Links followed from one name before giving up on it, as the kernel does. */
+constexpr int MAX_LINK_HOPS = 40;
+
+/*
+ * The name of ours that the link PATH leads to, or null.  The name a path
+ * resolves to is decided by the links at its last component alone, so only
+ * those are followed, one readlink each, where realpath would look at every
+ * directory on the way.  A chain ending in "." or ".." or a '/' leads to a
+ * directory, which the lookup has already turned down.
+ */
 static const char *
 our_name_behind(const char *path)
 {
-	char *resolved = realpath(path, nullptr);
-	if (resolved == nullptr)
-		return nullptr;
-	const char *base = path_basename(resolved);
-	const char *ours = nullptr;
+	char *target = static_cast<char *>(checked_malloc(PATH_MAX));
+	const char *at = path;
+	for (int hops = 0;; hops++) {
+		ssize_t length = readlink(at, target, PATH_MAX - 1);
+		if (length < 0 && errno == EINVAL)
+			break;
+		if (length < 0 || length >= PATH_MAX - 1 ||
+		    hops == MAX_LINK_HOPS)
+			return nullptr;
+		/* A relative target is read from the link's directory. */
+		size_t dir = target[0] == '/' ? 0 : path_basename(at) - at;
+		char *next =
+		    static_cast<char *>(checked_malloc(dir + length + 1));
+		memcpy(next, at, dir);
+		memcpy(next + dir, target, length);
+		next[dir + length] = '\0';
+		at = next;
+	}
+	const char *base = path_basename(at);
 	for (const personality &row : personality_table)
 		if (strcmp(base, row.program_name) == 0)
-			ours = row.program_name;
-	free(resolved);
-	return ours;
+			return row.program_name;
+	return nullptr;
 }
 
 /*

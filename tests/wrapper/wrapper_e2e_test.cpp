@@ -263,9 +263,10 @@ TEST_F(WrapperTree, FindsItsTreeWhenMovedOrLinked)
 
 // Links named like the tool that lead back to us (a directory early in
 // PATH that makes every ar call go through the wrapper, a packager's hard
-// link beside it, two trees' links) are passed over.  A regression would
-// start us again and again: the runs are held to a few processes of an
-// unprivileged user, in a process group that is killed afterwards.
+// link beside it, another tree's reached through a chain of links) are
+// passed over.  A regression would start us again and again: the runs are
+// held to a few processes of an unprivileged user, in a process group that
+// is killed afterwards.
 TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 {
 	const std::string other = path("other"), tools = path("tools"),
@@ -279,7 +280,8 @@ TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 	copy_file(FAKE_TOOL_PROGRAM, tools + "/ar", 0755);
 	ASSERT_EQ(symlink(prog("vek-ar").c_str(), (links + "/ar").c_str()) |
 	              symlink((other + "/" VEK_REL_BIN_DIR "/vek-ar").c_str(),
-	                      (theirs + "/ar").c_str()) |
+	                      (theirs + "/via").c_str()) |
+	              symlink("../links2/via", (theirs + "/ar").c_str()) |
 	              link(prog("vek-ar").c_str(), (bin + "/ar").c_str()),
 	          0);
 	const std::string self = "  - passed over: it is this program\n";
