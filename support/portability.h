@@ -5,6 +5,7 @@
 #ifndef VEK_SUPPORT_PORTABILITY_H
 #define VEK_SUPPORT_PORTABILITY_H
 
+#include <errno.h>
 #include <limits.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -41,6 +42,36 @@ vek_remap(void *addr, size_t old_len, size_t new_len)
 }
 #else
 #define VEK_REMAP(addr, old_len, new_len) ((void)(addr), nullptr)
+#endif
+
+/*
+ * Whether PATH leads to a file without passing through a symbolic link:
+ * one look at the whole path, where a readlink per component is the
+ * portable way.  -1 where the system cannot answer (no openat2, or a
+ * filter refusing it); the caller then takes the portable way.
+ */
+#if defined(__linux__)
+#include <fcntl.h>
+#include <stdint.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+#if defined(__linux__) && defined(SYS_openat2)
+static inline int
+vek_free_of_links(const char *path)
+{
+	/* struct open_how and RESOLVE_NO_SYMLINKS, as the kernel has them. */
+	struct {
+		uint64_t flags, mode, resolve;
+	} how = {O_PATH | O_CLOEXEC, 0, 0x04};
+	long fd = syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
+	if (fd >= 0)
+		close(static_cast<int>(fd));
+	return fd >= 0 ? 1 : errno == ELOOP ? 0 : -1;
+}
+#define VEK_FREE_OF_LINKS(path) vek_free_of_links(path)
+#else
+#define VEK_FREE_OF_LINKS(path) ((void)(path), -1)
 #endif
 
 /* One more than the highest signal number, real-time ones included. */

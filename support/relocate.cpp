@@ -107,9 +107,34 @@ copy_of(const char *text)
 	                       : nullptr;
 }
 
+/*
+ * Whether PATH is spelled as realpath would give it: absolute, with no
+ * "." or ".." component, no doubled '/' and no '/' at the end.
+ */
+static bool
+spelled_canonical(const char *path)
+{
+	if (path[0] != '/')
+		return false;
+	for (const char *p = path; *p != '\0'; p++) {
+		if (*p != '/')
+			continue;
+		const char *next = p + 1;
+		if (*next == '.')
+			next += next[1] == '.' ? 2 : 1;
+		if (*next == '/' || *next == '\0')
+			return false;
+	}
+	return true;
+}
+
 char *
 real_path_dup(const char *path)
 {
+	/* Spelled as realpath would, and free of links, the path is its own
+	 * real path: one look instead of a readlink per component. */
+	if (spelled_canonical(path) && VEK_FREE_OF_LINKS(path) == 1)
+		return copy_of(path);
 	/* Sized by the C library: a PATH_MAX buffer of ours would be pages of
 	 * stack to touch at every start. */
 	char *resolved = realpath(path, nullptr);

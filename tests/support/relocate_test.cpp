@@ -400,18 +400,26 @@ TEST(PathBasenameDos, MatchesTable)
 
 using RealPathDup = RelativePrefixTree;
 
+// Only a path spelled canonically and free of links is its own real path.
 TEST_F(RealPathDup, Canonicalizes)
 {
-	char *got =
-	    real_path_dup(path("moved/usr//local/./bin/vek-ar").c_str());
-	ASSERT_NE(got, nullptr);
-	EXPECT_EQ(std::string(got), path("opt/tc/bin/vek-ar"));
-	free(got);
-
-	got = real_path_dup("../opt/tc/bin");
-	ASSERT_NE(got, nullptr);
-	EXPECT_EQ(std::string(got), path("opt/tc/bin"));
-	free(got);
+	ASSERT_EQ(symlink("opt/tc", path("linked").c_str()), 0);
+	const struct {
+		std::string given, real;
+	} cases[] = {
+	    {path("opt/tc/bin/vek-ar"), path("opt/tc/bin/vek-ar")},
+	    {path("moved/usr//local/./bin/vek-ar"), path("opt/tc/bin/vek-ar")},
+	    {path("linked/bin/vek-ar"), path("opt/tc/bin/vek-ar")},
+	    {path("opt/tc/../tc/bin/"), path("opt/tc/bin")},
+	    {path("opt/tc/bin/."), path("opt/tc/bin")},
+	    {"../opt/tc/bin", path("opt/tc/bin")},
+	};
+	for (const auto &c : cases) {
+		char *got = real_path_dup(c.given.c_str());
+		ASSERT_NE(got, nullptr) << c.given;
+		EXPECT_EQ(std::string(got), c.real) << c.given;
+		free(got);
+	}
 }
 
 TEST_F(RealPathDup, CopiesPathThatFails)
