@@ -102,13 +102,14 @@ prefixes_from_env(const char *name, struct prefix_list *list)
 
 /*
  * A candidate must exist, not be a directory, and grant MODE.  ST is what
- * it leads to; *IS_LINK says whether it is a symbolic link, which a caller
- * may want to know, and which costs a second look only for a link.
+ * it leads to.  With TELL_LINKS, *IS_LINK says whether it is a symbolic
+ * link, at the cost of a second look for a link; else it is false.
  */
 static bool
-acceptable(const char *path, int mode, struct stat *st, bool *is_link)
+acceptable(const char *path, int mode, bool tell_links, struct stat *st,
+           bool *is_link)
 {
-	if (lstat(path, st) != 0)
+	if ((tell_links ? lstat(path, st) : stat(path, st)) != 0)
 		return false;
 	*is_link = S_ISLNK(st->st_mode);
 	return (!*is_link || stat(path, st) == 0) && !S_ISDIR(st->st_mode) &&
@@ -158,7 +159,9 @@ find_in_prefixes_hooked(const struct prefix_list *list, const char *name,
 				hooks->tried(buffer);
 			struct stat st;
 			bool is_link;
-			if (acceptable(buffer, mode, &st, &is_link) &&
+			if (acceptable(buffer, mode,
+			               hooks->passed_over != nullptr, &st,
+			               &is_link) &&
 			    (hooks->passed_over == nullptr ||
 			     !hooks->passed_over(buffer, &st, is_link)))
 				return buffer;
