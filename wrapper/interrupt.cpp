@@ -72,12 +72,12 @@ interrupt_catch(void)
 	by_default.sa_handler = SIG_DFL;
 	sigaction(SIGCHLD, &by_default, nullptr);
 
+	/* Numbers the C library keeps for itself are refused; that is fine. */
 	sigset_t block;
 	sigemptyset(&block);
 	for (int sig = 1; sig < VEK_NSIG; sig++)
 		if (passed_on(sig))
-			sigaddset(&block,
-			          sig); /* refused for the C library's */
+			sigaddset(&block, sig);
 	sigaddset(&block, SIGCHLD);
 	sigprocmask(SIG_BLOCK, &block, &relay.child_mask);
 	/* What our parent kept blocked stays so, and is not ours to take. */
