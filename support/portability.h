@@ -94,4 +94,25 @@ vek_free_of_links(const char *path)
 #define VEK_WCOREDUMP(status) (((status)&0x80) != 0)
 #endif
 
+/*
+ * AddressSanitizer's view of memory the program hands out itself: a region
+ * marked off-limits is reported when touched, until it is opened again.
+ * Nothing where the sanitizer is not built in.
+ */
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) && !defined(__SANITIZE_ADDRESS__)
+#define __SANITIZE_ADDRESS__ 1
+#endif
+#endif
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/asan_interface.h>
+#define VEK_ASAN 1
+#define VEK_POISON(addr, len) ASAN_POISON_MEMORY_REGION(addr, len)
+#define VEK_UNPOISON(addr, len) ASAN_UNPOISON_MEMORY_REGION(addr, len)
+#else
+#define VEK_ASAN 0
+#define VEK_POISON(addr, len) ((void)(addr), (void)(len))
+#define VEK_UNPOISON(addr, len) ((void)(addr), (void)(len))
+#endif
+
 #endif
