@@ -99,14 +99,15 @@ vek_free_of_links(const char *path)
  * marked off-limits is reported when touched, until it is opened again.
  * Nothing where the sanitizer is not built in.
  */
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) && !defined(__SANITIZE_ADDRESS__)
-#define __SANITIZE_ADDRESS__ 1
-#endif
-#endif
-#ifdef __SANITIZE_ADDRESS__
-#include <sanitizer/asan_interface.h>
+#if defined(__SANITIZE_ADDRESS__)
 #define VEK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEK_ASAN 1
+#endif
+#endif
+#ifdef VEK_ASAN
+#include <sanitizer/asan_interface.h>
 #define VEK_POISON(addr, len) ASAN_POISON_MEMORY_REGION(addr, len)
 #define VEK_UNPOISON(addr, len) ASAN_UNPOISON_MEMORY_REGION(addr, len)
 #else
