@@ -1,47 +1,91 @@
 /*
  * Host differences and compiler annotations, kept in one place so that no
- * module needs an #ifdef of its own.
+ * module needs an #ifdef of its own.  Each shim below has a portable
+ * branch; a host's own calls are used only where it is known to have them.
  */
 #ifndef VEK_SUPPORT_PORTABILITY_H
 #define VEK_SUPPORT_PORTABILITY_H
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stddef.h>
+#include <sys/mman.h>
+#include <sys/types.h>
 #include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+/*
+ * Whose own calls to use: Linux's, FreeBSD's, or none.  A generic build
+ * (VEK_GENERIC_POSIX) takes the portable branch of every shim whatever the
+ * host, so that what another system runs is built and tested here too.
+ */
+#if defined(VEK_GENERIC_POSIX)
+#define VEK_LINUX 0
+#define VEK_FREEBSD 0
+#elif defined(__linux__)
+#define VEK_LINUX 1
+#define VEK_FREEBSD 0
+#elif defined(__FreeBSD__)
+#define VEK_LINUX 0
+#define VEK_FREEBSD 1
+#else
+#define VEK_LINUX 0
+#define VEK_FREEBSD 0
+#endif
+
+#if VEK_LINUX
+#include <stdint.h>
+#include <sys/auxv.h>
+#include <sys/syscall.h>
+#elif VEK_FREEBSD
+#include <sys/auxv.h>
+#endif
 
 /* Variadic string lists end in a null pointer; let the compiler check it. */
 #define VEK_SENTINEL __attribute__((sentinel))
 #define VEK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
-#include <sys/mman.h>
-
-/* Give back pages of memory still allocated that will not be read again
- * (they read as zeros if they are); a hint where there is no such call. */
-#ifdef MADV_DONTNEED
-#define VEK_RELEASE_PAGES(addr, len) madvise(addr, len, MADV_DONTNEED)
-#else
-#define VEK_RELEASE_PAGES(addr, len) ((void)0)
+#ifndef PATH_MAX
+#define PATH_MAX 1024
 #endif
 
-/* Ask for huge pages for a large mapping: one page fault, not hundreds. */
-#ifdef MADV_HUGEPAGE
+/*
+ * Give back pages of memory still allocated that will not be read again.
+ * Linux frees them at once (they read as zeros after); elsewhere the
+ * system may take them when it wants, and they read as anything until
+ * written.  A hint where there is no such call.
+ */
+#if VEK_LINUX
+#define VEK_RELEASE_PAGES(addr, len) madvise(addr, len, MADV_DONTNEED)
+#elif defined(MADV_FREE)
+#define VEK_RELEASE_PAGES(addr, len) madvise(addr, len, MADV_FREE)
+#else
+#define VEK_RELEASE_PAGES(addr, len) ((void)(addr), (void)(len))
+#endif
+
+/* Ask for huge pages for a large mapping: one page fault, not hundreds.
+ * FreeBSD gives them unasked. */
+#if VEK_LINUX && defined(MADV_HUGEPAGE)
 #define VEK_ADVISE_HUGE_PAGES(addr, len) madvise(addr, len, MADV_HUGEPAGE)
 #else
-#define VEK_ADVISE_HUGE_PAGES(addr, len) ((void)0)
+#define VEK_ADVISE_HUGE_PAGES(addr, len) ((void)(addr), (void)(len))
 #endif
 
 /* Move a mapping to a new size, or give null where it must be copied. */
-#ifdef MREMAP_MAYMOVE
-#define VEK_REMAP(addr, old_len, new_len) vek_remap(addr, old_len, new_len)
+#if VEK_LINUX && defined(MREMAP_MAYMOVE)
 static inline void *
 vek_remap(void *addr, size_t old_len, size_t new_len)
 {
 	void *moved = mremap(addr, old_len, new_len, MREMAP_MAYMOVE);
 	return moved == MAP_FAILED ? nullptr : moved;
 }
+#define VEK_REMAP(addr, old_len, new_len) vek_remap(addr, old_len, new_len)
 #else
-#define VEK_REMAP(addr, old_len, new_len) ((void)(addr), nullptr)
+#define VEK_REMAP(addr, old_len, new_len)                                      \
+	((void)(addr), (void)(old_len), (void)(new_len), nullptr)
 #endif
 
 /*
@@ -50,13 +94,7 @@ vek_remap(void *addr, size_t old_len, size_t new_len)
  * portable way.  -1 where the system cannot answer (no openat2, or a
  * filter refusing it); the caller then takes the portable way.
  */
-#if defined(__linux__)
-#include <fcntl.h>
-#include <stdint.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
-#if defined(__linux__) && defined(SYS_openat2)
+#if VEK_LINUX && defined(SYS_openat2)
 static inline int
 vek_free_of_links(const char *path)
 {
@@ -74,18 +112,174 @@ vek_free_of_links(const char *path)
 #define VEK_FREE_OF_LINKS(path) ((void)(path), -1)
 #endif
 
-/* One more than the highest signal number, real-time ones included. */
-#if defined(_NSIG)
-#define VEK_NSIG _NSIG
-#elif defined(NSIG)
-#define VEK_NSIG NSIG
+/*
+ * Read this process's uid map (the lines "inside outside count" of a user
+ * namespace) into BUF: the bytes read, or -1 where the system cannot say,
+ * for want of the file or of user namespaces.
+ */
+#if VEK_LINUX
+static inline ssize_t
+vek_read_uid_map(char *buf, size_t size)
+{
+	int fd = open("/proc/self/uid_map", O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return -1;
+	ssize_t got = read(fd, buf, size);
+	close(fd);
+	return got;
+}
+#define VEK_READ_UID_MAP(buf, size) vek_read_uid_map(buf, size)
 #else
-#define VEK_NSIG 65
+#define VEK_READ_UID_MAP(buf, size) ((void)(buf), (void)(size), ssize_t{-1})
 #endif
 
-#ifndef PATH_MAX
-#define PATH_MAX 1024
+/*
+ * The name the system started this program by, which no caller chooses,
+ * or null where it does not say.  Read from what the kernel handed the
+ * program at start: no file is opened.
+ */
+#if VEK_LINUX && defined(AT_EXECFN)
+static inline const char *
+vek_exec_name(void)
+{
+	return reinterpret_cast<const char *>(getauxval(AT_EXECFN));
+}
+#define VEK_EXEC_NAME() vek_exec_name()
+#elif VEK_FREEBSD && defined(AT_EXECPATH)
+static inline const char *
+vek_exec_name(void)
+{
+	static char path[PATH_MAX];
+	return elf_aux_info(AT_EXECPATH, path, sizeof path) == 0 ? path
+	                                                         : nullptr;
+}
+#define VEK_EXEC_NAME() vek_exec_name()
+#else
+#define VEK_EXEC_NAME() static_cast<const char *>(nullptr)
 #endif
+
+/* One more than the highest signal number, real-time ones included. */
+#if defined(_SIG_MAXSIG)
+#define VEK_NSIG (_SIG_MAXSIG + 1)
+#elif defined(_NSIG)
+#define VEK_NSIG _NSIG
+#elif defined(SIGRTMAX)
+#define VEK_NSIG (SIGRTMAX + 1)
+#else
+#define VEK_NSIG NSIG
+#endif
+
+/*
+ * Signal sets, masks and actions that may take every number the kernel
+ * has.  Linux's C libraries keep the lowest real-time numbers for their
+ * threads (glibc 32 and 33, musl 32 to 34): they refuse them to sigaddset,
+ * sigprocmask and sigaction, and start every child of posix_spawn with
+ * them ignored.  A program of one thread that never cancels one may block,
+ * take and look at them all the same, through the kernel's own calls,
+ * which read a set as its bits.  Elsewhere the C library's calls, which
+ * may refuse some numbers.  Each gives 0, or -1 with errno
+ * (VEK_SIGTIMEDWAIT the signal taken).
+ */
+#if VEK_LINUX
+static inline unsigned long *
+vek_sigword(sigset_t *set, int sig)
+{
+	return reinterpret_cast<unsigned long *>(set) +
+	       (sig - 1) / (CHAR_BIT * sizeof(unsigned long));
+}
+static inline unsigned long
+vek_sigbit(int sig)
+{
+	return 1UL << ((sig - 1) % (CHAR_BIT * sizeof(unsigned long)));
+}
+static inline int
+vek_sigaddset(sigset_t *set, int sig)
+{
+	*vek_sigword(set, sig) |= vek_sigbit(sig);
+	return 0;
+}
+static inline int
+vek_sigdelset(sigset_t *set, int sig)
+{
+	*vek_sigword(set, sig) &= ~vek_sigbit(sig);
+	return 0;
+}
+static inline int
+vek_sigismember(const sigset_t *set, int sig)
+{
+	return (*vek_sigword(const_cast<sigset_t *>(set), sig) &
+	        vek_sigbit(sig)) != 0;
+}
+#define VEK_SIGADDSET(set, sig) vek_sigaddset(set, sig)
+#define VEK_SIGDELSET(set, sig) vek_sigdelset(set, sig)
+#define VEK_SIGISMEMBER(set, sig) vek_sigismember(set, sig)
+static inline int
+vek_sigprocmask(int how, const sigset_t *set, sigset_t *old)
+{
+	return static_cast<int>(
+	    syscall(SYS_rt_sigprocmask, how, set, old, _NSIG / 8));
+}
+static inline int
+vek_sigtimedwait(const sigset_t *set, siginfo_t *info,
+                 const struct timespec *timeout)
+{
+	return static_cast<int>(
+	    syscall(SYS_rt_sigtimedwait, set, info, timeout, _NSIG / 8));
+}
+/* Whether SIG is ignored, which the C library will not say of its own
+ * numbers.  The kernel's record of an action starts with the handler. */
+static inline bool
+vek_signal_ignored(int sig)
+{
+	struct {
+		void (*handler)(int);
+		unsigned long rest[8];
+	} action;
+	return syscall(SYS_rt_sigaction, sig, nullptr, &action, _NSIG / 8) ==
+	           0 &&
+	       action.handler == SIG_IGN;
+}
+#define VEK_SIGPROCMASK(how, set, old) vek_sigprocmask(how, set, old)
+#define VEK_SIGTIMEDWAIT(set, info, timeout)                                   \
+	vek_sigtimedwait(set, info, timeout)
+#define VEK_SIGNAL_IGNORED(sig) vek_signal_ignored(sig)
+/* The C library's own numbers: from the kernel's first real-time signal
+ * up to the first it leaves to programs. */
+#define VEK_LIBC_SIGNALS_FIRST 32
+#define VEK_LIBC_SIGNALS_END SIGRTMIN
+#else
+#define VEK_SIGADDSET(set, sig) sigaddset(set, sig)
+#define VEK_SIGDELSET(set, sig) sigdelset(set, sig)
+#define VEK_SIGISMEMBER(set, sig) (sigismember(set, sig) == 1)
+#define VEK_SIGPROCMASK(how, set, old) sigprocmask(how, set, old)
+#define VEK_SIGTIMEDWAIT(set, info, timeout) sigtimedwait(set, info, timeout)
+static inline bool
+vek_signal_ignored(int sig)
+{
+	struct sigaction now;
+	return sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+#define VEK_SIGNAL_IGNORED(sig) vek_signal_ignored(sig)
+/* None that the calls above could reach. */
+#define VEK_LIBC_SIGNALS_FIRST 0
+#define VEK_LIBC_SIGNALS_END 0
+#endif
+
+/*
+ * Signals whose default action here is to ignore them, beyond those that
+ * are so everywhere (SIGCHLD, SIGURG, SIGWINCH): on the BSDs SIGINFO, the
+ * terminal's Ctrl-T, and SIGIO.
+ */
+static inline bool
+vek_ignored_by_default(int sig)
+{
+#if defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__) ||     \
+    defined(__DragonFly__) || defined(__APPLE__)
+	return sig == SIGINFO || sig == SIGIO;
+#else
+	return sig == 0;
+#endif
+}
 
 /* Not every system defines the core-dump test of a wait status. */
 #ifdef WCOREDUMP
