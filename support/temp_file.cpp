@@ -6,7 +6,6 @@
 #include "support/temp_file.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +14,7 @@
 
 #include "support/checked.h"
 #include "support/join.h"
+#include "support/portability.h"
 #include "support/quote.h"
 
 static char *cached_temp_dir = nullptr;
@@ -41,23 +41,18 @@ constexpr struct walk_budget WALK_BUDGET = {40, 1024};
 constexpr uid_t OVERFLOW_UID = 65534;
 
 /*
- * Whether we run in a user namespace: outside one the uid map is the whole
- * range, as one line; an empty one is a namespace that maps nobody.  Read
- * afresh each time: it is wanted only for a node owned by the overflow
- * uid, and a process may move into a namespace.
+ * Whether we know that we run outside any user namespace: there the uid
+ * map is the whole range, as one line.  A map that cannot be read (no
+ * /proc in a sandbox, a system without one) says nothing, and nothing is
+ * concluded from it.  Read afresh each time: it is wanted only for a node
+ * owned by the overflow uid, and a process may move into a namespace.
  */
 static bool
-in_user_namespace(void)
+outside_user_namespace(void)
 {
 	static const char WHOLE_RANGE[] = "0 0 4294967295";
 	char map[64];
-	ssize_t got = -1;
-	int fd = open("/proc/self/uid_map", O_RDONLY | O_CLOEXEC);
-	if (fd >= 0) {
-		got = read(fd, map, sizeof map - 1);
-		close(fd);
-	}
-	/* No map to read: no namespaces, and 65534 is a user like any. */
+	ssize_t got = VEK_READ_UID_MAP(map, sizeof map - 1);
 	if (got < 0)
 		return false;
 	/* The columns are padded with spaces: compare with one space. */
@@ -70,8 +65,8 @@ in_user_namespace(void)
 	}
 	while (used > 0 && map[used - 1] == ' ')
 		used--;
-	return used != sizeof WHOLE_RANGE - 1 ||
-	       memcmp(map, WHOLE_RANGE, used) != 0;
+	return used == sizeof WHOLE_RANGE - 1 &&
+	       memcmp(map, WHOLE_RANGE, used) == 0;
 }
 
 /*
@@ -105,14 +100,14 @@ system_dir(const char *path)
 /*
  * Whether the owner of the node at PATH is us or root.  In a user
  * namespace the overflow uid may be any host user, the one who would
- * change our path among them: only the system's own directories are taken
- * as root's then, and the overflow uid is not taken as us even when we
- * run under it.
+ * change our path among them: unless we know we run outside one, only the
+ * system's own directories are taken as root's, and the overflow uid is
+ * not taken as us even when we run under it.
  */
 static bool
 trusted_owner(uid_t uid, const char *path)
 {
-	if (uid == OVERFLOW_UID && in_user_namespace())
+	if (uid == OVERFLOW_UID && !outside_user_namespace())
 		return system_dir(path);
 	return uid == geteuid() || uid == 0;
 }
@@ -211,13 +206,24 @@ trusted_path(const char *path)
 	return trusted_walk(path, 0, &budget);
 }
 
+/* Whether a file of ours named in DIR fits in a path: a directory whose
+ * name leaves no room for it is as unusable as one that is missing. */
+static bool
+room_for_a_name(const char *dir)
+{
+	/* DIR, '/', the prefix, the unique part and the NUL. */
+	size_t name_size = strlen(dir) + 1 + (sizeof DEFAULT_PREFIX - 1) +
+	                   (sizeof TEMP_UNIQUE_PART - 1) + 1;
+	return name_size <= PATH_MAX;
+}
+
 /* A candidate must be a directory we may read, write and search, on a
- * path nobody else can change. */
+ * path nobody else can change, with room for a file's name. */
 static bool
 usable_dir(const char *dir)
 {
-	return dir != nullptr && access(dir, R_OK | W_OK | X_OK) == 0 &&
-	       trusted_path(dir);
+	return dir != nullptr && room_for_a_name(dir) &&
+	       access(dir, R_OK | W_OK | X_OK) == 0 && trusted_path(dir);
 }
 
 const char *

@@ -12,6 +12,7 @@
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -227,6 +228,15 @@ TEST_F(TempFileTest, DirectoryIsFirstUsableCandidate)
 	for (int i = 0; i < 36; i++)
 		chained += "here/";
 	chained += "a";
+	// A directory of ours whose name leaves no room for a file's in a
+	// path.
+	std::string too_long = path("a");
+	while (too_long.size() < PATH_MAX - 2) {
+		size_t name = PATH_MAX - 3 - too_long.size();
+		too_long +=
+		    '/' + std::string(std::min<size_t>(name, NAME_MAX), 'x');
+	}
+	make_dir(too_long.substr(root.size() + 1));
 	const choice_case cases[] = {
 	    {"TMPDIR first", "@/a", "@/b", "@/c", nullptr, "@/a"},
 	    {"TMP when TMPDIR unset", nullptr, "@/b", "@/c", nullptr, "@/b"},
@@ -261,6 +271,8 @@ TEST_F(TempFileTest, DirectoryIsFirstUsableCandidate)
 	    // Each link is walked once, not again for every later one.
 	    {"links through links", chained.c_str(), nullptr, nullptr, "@",
 	     chained.c_str()},
+	    {"too long for a file's name", too_long.c_str(), "@/b", nullptr,
+	     nullptr, "@/b"},
 	};
 	expect_choices(*this, cases, std::size(cases), false);
 	// Their owner may remove what is ours even with the sticky bit, or
@@ -451,16 +463,18 @@ TEST_F(TempFileTest, LastResortIsTheCurrentDirectoryIfSafe)
 
 // In a user namespace the host's root, and every other unmapped user,
 // shows up as the overflow uid: / and /tmp are taken as root's, another
-// user's directory is not, even when we run unmapped ourselves.
+// user's directory is not, even when we run unmapped ourselves, and even
+// where no uid map can be read to tell that we are in one.
 TEST_F(TempFileTest, UserNamespaceTakesOnlyTheSystemsDirectoriesAsRoots)
 {
 	// Right under /tmp, so that only / and /tmp lie on its way.
 	std::string third = make_temp_dir("third");
 	bool made = geteuid() == 0 && chmod(third.c_str(), 01777) == 0 &&
 	            chown(third.c_str(), 12345, 12345) == 0;
-	child_result runs[2] = {}; /* unmapped, mapped */
-	for (int mapped = 0; made && mapped < 2; mapped++) {
-		runs[mapped] = run_in_child([&] {
+	enum { UNMAPPED, MAPPED, NO_PROC, RUNS };
+	child_result runs[RUNS] = {};
+	for (int run = 0; made && run < RUNS; run++) {
+		runs[run] = run_in_child([&] {
 			// Dropping root leaves /proc/self root's until we
 			// say so.
 			if (!drop_root() || prctl(PR_SET_DUMPABLE, 1) != 0 ||
@@ -469,10 +483,16 @@ TEST_F(TempFileTest, UserNamespaceTakesOnlyTheSystemsDirectoriesAsRoots)
 			std::string map =
 			    "0 " + std::to_string(geteuid()) + " 1";
 			int fd = open("/proc/self/uid_map", O_WRONLY);
-			if (mapped &&
+			if (run == MAPPED &&
 			    (fd < 0 || ::write(fd, map.data(), map.size()) < 0))
 				_exit(77);
 			close(fd);
+			// A sandbox without /proc: an empty directory on it.
+			if (run == NO_PROC &&
+			    (unshare(CLONE_NEWNS) != 0 ||
+			     mount(third.c_str(), "/proc", nullptr, MS_BIND,
+			           nullptr) != 0))
+				_exit(77);
 			struct stat st;
 			if (stat("/tmp", &st) != 0 || st.st_uid != 65534)
 				_exit(78);
@@ -485,7 +505,7 @@ TEST_F(TempFileTest, UserNamespaceTakesOnlyTheSystemsDirectoriesAsRoots)
 	if (!made)
 		GTEST_SKIP() << "needs root to make another user's directory";
 	for (const child_result &o : runs) {
-		SCOPED_TRACE(&o == runs ? "unmapped" : "mapped");
+		SCOPED_TRACE(&o - runs);
 		if (o.status == exited(77) || o.status == exited(78))
 			GTEST_SKIP()
 			    << (o.status == exited(78)
