@@ -7,19 +7,29 @@
 #define VEK_SUPPORT_QUOTE_H
 
 /*
- * NAME itself when every byte is printable (32 to 126), else NAME as the
- * shell's $'...': \n, \t, \e and the like by name, any other such byte
- * as three octal digits, and backslash and quote escaped.  A string made
- * here lives as long as the process and is not to be freed.
+ * NAME itself when every character is one a terminal shows as itself:
+ * printable ASCII, and well-formed UTF-8 whatever the locale but for the
+ * C1 controls, the bidirectional formatting characters and the line and
+ * paragraph separators.  Else NAME as the shell's $'...': such characters
+ * kept, \n, \t, \e and the like by name, every other byte as three octal
+ * digits, and backslash and quote escaped.  A string made here lives as
+ * long as the process and is not to be freed.
  */
 const char *quote_name(const char *name);
 
 /*
  * WORD as a shell needs it typed to get it back: as it is when it holds
- * only letters, digits and "@%_-+=:,./"; else in '...' ('\'' for a quote,
- * '' when empty); else, when it holds bytes that are not printable, as
- * quote_name gives it.  Lives as quote_name's result does.
+ * only letters, digits and "@%_-+=:,./" and does not start with '='; else
+ * in '...' ('\'' for a quote, '' when empty) when quote_name would keep it
+ * as it is; else as quote_name gives it.  Lives as quote_name's result
+ * does.
  */
 const char *quote_word(const char *word);
+
+/*
+ * quote_word for the first word of a command line, where a shell reads
+ * NAME=value as an assignment and %job as a job: those are quoted too.
+ */
+const char *quote_command(const char *word);
 
 #endif

@@ -1,8 +1,9 @@
 /*
  * The trace printer.  Every line of the trace is printed here; the
  * lookups' own trace stays off.  A name or argument holding a control
- * byte, or a byte above 126, is written as the shell's $'...', so that no
- * line can pass for another and nothing reaches the terminal raw.
+ * character, or bytes that are not plain UTF-8, is written as the shell's
+ * $'...', so that no line can pass for another and nothing reaches the
+ * terminal raw.
  */
 #include "wrapper/trace.h"
 
@@ -77,13 +78,17 @@ trace_passed_over(const char *ours)
 		        ours);
 }
 
+/* HEAD, then ARGV quoted as a shell reads it back; the first word as a
+ * command's when IS_COMMAND. */
 static void
-trace_words(const char *head, char *const *argv)
+trace_words(const char *head, char *const *argv, bool is_command)
 {
 	fputs(head, stderr);
 	for (char *const *arg = argv; *arg != nullptr; arg++) {
 		fputs(" ", stderr);
-		fputs(quote_word(*arg), stderr);
+		fputs(is_command && arg == argv ? quote_command(*arg)
+		                                : quote_word(*arg),
+		      stderr);
 	}
 	fputs("\n", stderr);
 }
@@ -93,9 +98,9 @@ trace_run(char *const *argv, char *const *child, const char *response_path)
 {
 	if (response_path != nullptr) {
 		trace_line("Response file: ", response_path);
-		trace_words("  - holds:", child + 1);
+		trace_words("  - holds:", child + 1, false);
 	}
-	trace_words("Running:", argv);
+	trace_words("Running:", argv, true);
 }
 
 void
