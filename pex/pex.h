@@ -108,14 +108,15 @@ extern const pex_ops posix_pex_ops;
  * How a child started with PEX_RELAY_SIGNALS shares our signals, without a
  * handler of ours.  The caller keeps SIGNALS and SIGCHLD blocked from
  * before the child starts until it has been waited for; the child starts
- * with CHILD_MASK as its signal mask.  While it is waited for, each of
- * SIGNALS that comes is taken, handed to TAKE and, when TAKE returns
- * nonzero, sent on to the child.  Only the POSIX backend's children are
- * reached.
+ * with CHILD_MASK as its signal mask, and with the default action for
+ * each of CHILD_DEFAULT.  While it is waited for, each of SIGNALS that
+ * comes is taken, handed to TAKE and, when TAKE returns nonzero, sent on
+ * to the child.  Only the POSIX backend's children are reached.
  */
 struct pex_relay {
 	sigset_t signals;
 	sigset_t child_mask;
+	sigset_t child_default;
 	int (*take)(const siginfo_t *info);
 };
 

@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/portability.h"
+
 extern char **environ;
 
 /*
@@ -120,7 +122,8 @@ close_parent_copies(pid_t pid, int in_fd, int out_fd, int err_fd,
 	return pid;
 }
 
-/* The signals we keep blocked for the relay are the child's to receive. */
+/* The signals we keep blocked for the relay are the child's to receive,
+ * and act on as they would have without us. */
 static int
 unblock_in_child(posix_spawnattr_t *attr, const char **errmsg)
 {
@@ -129,7 +132,13 @@ unblock_in_child(posix_spawnattr_t *attr, const char **errmsg)
 		*errmsg = "posix_spawnattr_setsigmask";
 		return rc;
 	}
-	if ((rc = posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGMASK)) != 0)
+	rc = posix_spawnattr_setsigdefault(attr, &relay->child_default);
+	if (rc != 0) {
+		*errmsg = "posix_spawnattr_setsigdefault";
+		return rc;
+	}
+	if ((rc = posix_spawnattr_setflags(
+	         attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)) != 0)
 		*errmsg = "posix_spawnattr_setflags";
 	return rc;
 }
@@ -201,12 +210,12 @@ static pid_t
 reap_relaying(pid_t pid, int *status, struct rusage *resources)
 {
 	sigset_t wanted = relay->signals;
-	sigaddset(&wanted, SIGCHLD);
+	VEK_SIGADDSET(&wanted, SIGCHLD);
 	/* The child was started after SIGCHLD was blocked: until it ends,
 	 * one comes, so there is no need to look before the first sleep. */
 	for (;;) {
 		siginfo_t info;
-		int sig = sigwaitinfo(&wanted, &info);
+		int sig = VEK_SIGTIMEDWAIT(&wanted, &info, nullptr);
 		if (sig == SIGCHLD) {
 			pid_t waited = wait4(pid, status, WNOHANG, resources);
 			if (waited != 0)

@@ -41,7 +41,7 @@ passed_on(int sig)
 	case SIGWINCH:
 		return false;
 	default:
-		return true;
+		return !vek_ignored_by_default(sig);
 	}
 }
 
@@ -54,8 +54,7 @@ static int
 take(const siginfo_t *info)
 {
 	int sig = info->si_signo;
-	struct sigaction now;
-	if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN)
+	if (VEK_SIGNAL_IGNORED(sig))
 		return 0;
 	if (first_caught == 0)
 		first_caught = sig;
@@ -72,20 +71,29 @@ interrupt_catch(void)
 	by_default.sa_handler = SIG_DFL;
 	sigaction(SIGCHLD, &by_default, nullptr);
 
-	/* Numbers the C library keeps for itself are refused; that is fine. */
+	/* The numbers the C library keeps for itself too: sent to us, they
+	 * would end us as any other would, the tool left running. */
 	sigset_t block;
 	sigemptyset(&block);
 	for (int sig = 1; sig < VEK_NSIG; sig++)
 		if (passed_on(sig))
-			sigaddset(&block, sig);
-	sigaddset(&block, SIGCHLD);
-	sigprocmask(SIG_BLOCK, &block, &relay.child_mask);
+			VEK_SIGADDSET(&block, sig);
+	VEK_SIGADDSET(&block, SIGCHLD);
+	sigemptyset(&relay.child_mask);
+	VEK_SIGPROCMASK(SIG_BLOCK, &block, &relay.child_mask);
 	/* What our parent kept blocked stays so, and is not ours to take. */
 	relay.signals = block;
-	sigdelset(&relay.signals, SIGCHLD);
+	VEK_SIGDELSET(&relay.signals, SIGCHLD);
 	for (int sig = 1; sig < VEK_NSIG; sig++)
-		if (sigismember(&relay.child_mask, sig) == 1)
-			sigdelset(&relay.signals, sig);
+		if (VEK_SIGISMEMBER(&relay.child_mask, sig))
+			VEK_SIGDELSET(&relay.signals, sig);
+	/* The C library would start the tool ignoring its own numbers; it
+	 * gets what we got, as from a plain exec. */
+	sigemptyset(&relay.child_default);
+	for (int sig = VEK_LIBC_SIGNALS_FIRST; sig < VEK_LIBC_SIGNALS_END;
+	     sig++)
+		if (!VEK_SIGNAL_IGNORED(sig))
+			VEK_SIGADDSET(&relay.child_default, sig);
 	relay.take = take;
 	pex_set_relay(&relay);
 }
@@ -96,7 +104,7 @@ take_pending(void)
 {
 	const struct timespec no_wait = {0, 0};
 	siginfo_t info;
-	while (sigtimedwait(&relay.signals, &info, &no_wait) > 0)
+	while (VEK_SIGTIMEDWAIT(&relay.signals, &info, &no_wait) > 0)
 		take(&info);
 }
 
@@ -119,13 +127,13 @@ interrupt_release(int sig)
 {
 	sigset_t only;
 	sigemptyset(&only);
-	sigaddset(&only, sig);
-	if (sigismember(&relay.child_mask, sig) != 1)
-		sigprocmask(SIG_UNBLOCK, &only, nullptr);
+	VEK_SIGADDSET(&only, sig);
+	if (!VEK_SIGISMEMBER(&relay.child_mask, sig))
+		VEK_SIGPROCMASK(SIG_UNBLOCK, &only, nullptr);
 }
 
 void
-interrupt_die(int sig)
+interrupt_die(int sig, int otherwise)
 {
 	sigset_t only;
 	/* The tool wrote its core, if any: ours would take its place.  We are
@@ -137,9 +145,13 @@ interrupt_die(int sig)
 	by_default.sa_handler = SIG_DFL;
 	sigaction(sig, &by_default, nullptr);
 	sigemptyset(&only);
-	sigaddset(&only, sig);
-	sigprocmask(SIG_UNBLOCK, &only, nullptr);
-	raise(sig);
-	/* Not reached for the signals we end by; stay a failure if it is. */
-	_exit(128 + sig);
+	VEK_SIGADDSET(&only, sig);
+	VEK_SIGPROCMASK(SIG_UNBLOCK, &only, nullptr);
+	/* Not raise, which refuses the C library's own numbers; in a
+	 * program of one thread it comes to the same. */
+	kill(getpid(), sig);
+	/* Still here: the signal ends nobody after all (a number the C
+	 * library would not let us restore), and what the tool said
+	 * stands. */
+	_exit(otherwise);
 }

@@ -31,8 +31,9 @@ void interrupt_release(int sig);
 
 /*
  * End the process by SIG with its default action, as the tool would, but
- * without a core dump of ours in place of the tool's.
+ * without a core dump of ours in place of the tool's.  Where that action
+ * ends nobody, exit with OTHERWISE instead.
  */
-[[noreturn]] void interrupt_die(int sig);
+[[noreturn]] void interrupt_die(int sig, int otherwise);
 
 #endif

@@ -7,9 +7,11 @@
 #include "wrapper/search_setup.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "build_config.h"
 #include "support/join.h"
+#include "support/portability.h"
 #include "support/relocate.h"
 #include "wrapper/personality.h"
 
@@ -19,11 +21,15 @@ const char *locating_name;
 const char *relocated_lib_prefix;
 const char *relocated_libexec_prefix;
 const char *located_program;
+const char *running_program;
 
 void
 search_setup(const char *argv0)
 {
 	locating_name = argv0;
+	running_program = VEK_EXEC_NAME();
+	if (running_program == nullptr && strchr(argv0, '/') != nullptr)
+		running_program = argv0;
 	/* Set even to "", the variable wins; nothing is put between. */
 	const char *exec_prefix = getenv("VEK_EXEC_PREFIX");
 	if (exec_prefix != nullptr)

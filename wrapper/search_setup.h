@@ -19,6 +19,9 @@ extern struct prefix_list user_prefixes;
  * found there; set by search_setup. */
 extern const char *locating_name;
 extern const char *located_program;
+/* The file that runs: as the system names it where it does, else as
+ * argument 0 names it when that holds a '/'; null when neither says. */
+extern const char *running_program;
 extern const char *relocated_lib_prefix;
 extern const char *relocated_libexec_prefix;
 

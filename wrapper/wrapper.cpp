@@ -122,21 +122,54 @@ lookup(const struct prefix_list *list, const char *name, int mode,
 	           : find_in_prefixes_hooked(list, name, mode, &hooks);
 }
 
+/* Where the file PATH lies, if it can be looked at. */
+struct file_id {
+	bool known;
+	dev_t device;
+	ino_t inode;
+};
+
+static struct file_id
+file_id_of(const char *path)
+{
+	struct stat st;
+	if (path == nullptr || stat(path, &st) != 0)
+		return {false, 0, 0};
+	return {true, st.st_dev, st.st_ino};
+}
+
+static bool
+is_file(const struct file_id *id, const struct stat *st)
+{
+	return id->known && st->st_dev == id->device && st->st_ino == id->inode;
+}
+
 /*
- * Whether the file ST is this very program, as located from its name.  A
- * caller may lie about that name for the first start; every start of ours
- * after it tells the truth, so a chain of them stops at the second.
+ * Whether the file ST is this very program: the file that runs, or the
+ * program as located from its name.  Neither alone will do: the located
+ * one follows VEK_EXEC_PREFIX, which every start of ours inherits, and the
+ * running one is known from argument 0 alone where the system does not
+ * say, and a caller may lie about that for the first start.  The same
+ * name is looked at once.
  */
 static bool
 this_program(const struct stat *st)
 {
-	static struct stat self;
-	static int known = -1;
-	if (known < 0)
-		known = located_program != nullptr &&
-		        stat(located_program, &self) == 0;
-	return known != 0 && st->st_dev == self.st_dev &&
-	       st->st_ino == self.st_ino;
+	static struct file_id located, running;
+	static bool looked = false;
+	if (!looked) {
+		looked = true;
+		located = file_id_of(located_program);
+		const char *run = running_program;
+		bool same_name =
+		    run != nullptr && ((located_program != nullptr &&
+		                        strcmp(run, located_program) == 0) ||
+		                       (strchr(run, '/') != nullptr &&
+		                        strcmp(run, locating_name) == 0));
+		if (!same_name)
+			running = file_id_of(running_program);
+	}
+	return is_file(&located, st) || is_file(&running, st);
 }
 
 /* Links followed from one name before giving up on it, as the kernel does. */
@@ -335,7 +368,7 @@ static int
 end_as(const struct ending *end)
 {
 	if (end->signal != 0)
-		interrupt_die(end->signal);
+		interrupt_die(end->signal, end->exit_code);
 	return end->exit_code;
 }
 

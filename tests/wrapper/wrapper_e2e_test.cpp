@@ -264,20 +264,25 @@ TEST_F(WrapperTree, FindsItsTreeWhenMovedOrLinked)
 // Links named like the tool that lead back to us (a directory early in
 // PATH that makes every ar call go through the wrapper, a packager's hard
 // link beside it, another tree's reached through a chain of links) are
-// passed over.  A regression would start us again and again: the runs are
-// held to a few processes of an unprivileged user, in a process group that
-// is killed afterwards.
+// passed over, and so is the file that runs, wherever VEK_EXEC_PREFIX,
+// which every start inherits, says the program lies.  A copy named like
+// the tool is not known for one of ours: it runs once, adding its own
+// plug-in, and passes itself over.  A regression would start us again and
+// again: the runs are held to a few processes of an unprivileged user, in
+// a process group that is killed afterwards.
 TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 {
 	const std::string other = path("other"), tools = path("tools"),
 	                  links = path("links"), theirs = path("links2"),
-	                  bin = tree + "/" VEK_REL_BIN_DIR;
+	                  bin = tree + "/" VEK_REL_BIN_DIR,
+	                  other_bin = other + "/" VEK_REL_BIN_DIR;
 	lay_out(other);
 	for (const std::string &at : {tree, other})
 		unlink(seen_tool(at, "ar").c_str());
 	for (const std::string &dir : {tools, links, theirs})
 		make_dirs(dir);
 	copy_file(FAKE_TOOL_PROGRAM, tools + "/ar", 0755);
+	copy_file(under_test(programs[0]), other_bin + "/ar", 0755);
 	ASSERT_EQ(symlink(prog("vek-ar").c_str(), (links + "/ar").c_str()) |
 	              symlink((other + "/" VEK_REL_BIN_DIR "/vek-ar").c_str(),
 	                      (theirs + "/via").c_str()) |
@@ -288,24 +293,35 @@ TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 	const struct {
 		const char *how;
 		std::string path, passed_over; /* tried, then why */
-		bool found;
+		int starts;           /* of ours that ran the tool; 0: none */
+		std::string prefixed; /* VEK_EXEC_PREFIX, "" for unset */
 	} cases[] = {
 	    {"a link first in PATH", links + ":" + tools,
-	     "  - tried: " + links + "/ar\n" + self, true},
+	     "  - tried: " + links + "/ar\n" + self, 1, ""},
 	    {"a hard link beside us", bin + ":" + tools,
-	     "  - tried: " + bin + "/ar\n" + self, true},
+	     "  - tried: " + bin + "/ar\n" + self, 1, ""},
 	    {"two trees' links", links + ":" + theirs + ":" + tools,
 	     "  - tried: " + theirs + "/ar\n" +
 	         "  - passed over: it is vek-ar, one of ours\n",
-	     true},
+	     1, ""},
 	    {"only ourselves", links + ":" + bin,
-	     "  - tried: " + bin + "/ar\n" + self, false},
+	     "  - tried: " + bin + "/ar\n" + self, 0, ""},
+	    {"a copy beside us, placed by VEK_EXEC_PREFIX",
+	     other_bin + ":" + tools,
+	     "  - tried: " + other_bin + "/ar\n" + self, 2, other_bin + "/"},
+	    {"a hard link beside us, VEK_EXEC_PREFIX elsewhere",
+	     bin + ":" + tools, "  - tried: " + bin + "/ar\n" + self, 1,
+	     other_bin + "/"},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.how);
+		std::map<std::string, std::string> extra = {{"PATH", c.path},
+		                                            {"VEK_TRACE", "1"}};
+		if (!c.prefixed.empty())
+			extra["VEK_EXEC_PREFIX"] = c.prefixed;
 		pid_t group = 0;
 		run_result r = run_tree(
-		    "vek-ar", {"t"}, {{"PATH", c.path}, {"VEK_TRACE", "1"}},
+		    "vek-ar", {"t"}, extra,
 		    [] {
 			    struct rlimit few = {8, 8};
 			    if (!drop_root() ||
@@ -317,9 +333,15 @@ TEST_F(WrapperTree, LinksToUsNamedLikeTheToolArePassedOver)
 		kill(-group, SIGKILL);
 		EXPECT_NE(r.err.find(c.passed_over), std::string::npos)
 		    << r.err;
-		if (c.found) {
-			EXPECT_EQ(r.out, lines({tools + "/ar", "--plugin",
-			                        seen_plugin(tree), "-t"}));
+		if (c.starts > 0) {
+			std::vector<std::string> want = {tools + "/ar"};
+			for (int i = 0; i < c.starts; i++) {
+				want.push_back("--plugin");
+				want.push_back(seen_plugin(
+				    c.prefixed.empty() ? tree : other));
+			}
+			want.push_back("-t");
+			EXPECT_EQ(r.out, lines(want));
 			EXPECT_EQ(r.exit_code(), 0);
 		} else {
 			EXPECT_EQ(r.out, "");
@@ -492,6 +514,16 @@ TEST_F(WrapperTree, TraceShowsWhereItLookedAndWhatItRan)
 	                     " x.o 'a b' '' 'it'\\''s' $'a\\nb' $'\\e[31m' "
 	                     "$'\\377\\'\\\\'\n");
 	EXPECT_EQ(r.exit_code(), 0);
+
+	// A tool found under a relative prefix that a shell would read as
+	// an assignment, were it not quoted.
+	std::string odd = make_dir("x=y");
+	copy_file(FAKE_TOOL_PROGRAM, odd + "/nm", 0755);
+	copy_file(PLUGIN_FIXTURE, odd + "/libmerx_plugin.so", 0644);
+	r = run_tree("vek-nm", {"-Bx=y", "x.o"}, {{"VEK_TRACE", "1"}});
+	std::string running =
+	    "Running: 'x=y/nm' --plugin x=y/libmerx_plugin.so x.o\n";
+	EXPECT_EQ(r.err.substr(r.err.rfind("Running:")), running);
 
 	unlink(plugin_in(tree).c_str());
 	r = run_tree("vek-nm", {"x.o"}, {{"VEK_TRACE", "1"}});
@@ -696,13 +728,17 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 	    {SIGSEGV, false, false, false},
 	    {SIGBUS, false, false, false},
 	    {SIGRTMIN + 1, false, false, false},
+	    {SIGRTMAX, false, false, false},
+	    // The kernel's first real-time number, which the C library keeps
+	    // for its threads and will not block for us.
+	    {__SIGRTMIN, false, false, false},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(strsignal(c.sig));
 		// User-mode emulators keep the low real-time signals for
 		// themselves and renumber the rest, and say so on standard
 		// error when the program they run dies of a fault signal.
-		if ((c.sig >= SIGRTMIN || c.sig == SIGSEGV ||
+		if ((c.sig >= __SIGRTMIN || c.sig == SIGSEGV ||
 		     c.sig == SIGBUS) &&
 		    getenv("VEK_TEST_EMULATED") != nullptr)
 			continue;
