@@ -2,6 +2,7 @@
 // installed toolchain, with a fake tool that prints what it was given.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/mount.h>
@@ -576,6 +577,53 @@ class ResponseFile : public WrapperTree {
 	{
 		return list_dir(tmp).empty();
 	}
+
+	// vek-ar run on a response file with EXTRA, and BETWEEN given its pid
+	// while it waits after making the file and before starting the tool:
+	// the file holds more than a pipe does, and the trace that shows it
+	// goes into a FIFO not read until BETWEEN has run.  The result's err
+	// is that trace.
+	run_result run_held(std::map<std::string, std::string> extra,
+	                    const std::function<void(pid_t)> &between)
+	{
+		write("args", "t " + std::string(256 * 1024, 'x'));
+		std::string fifo = path("trace"), trace;
+		EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+		int reader =
+		    open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+		extra["VEK_TRACE"] = "1";
+		auto drain = [&] {
+			char buf[65536];
+			for (ssize_t n;
+			     (n = read(reader, buf, sizeof buf)) > 0;)
+				trace.append(buf, static_cast<size_t>(n));
+		};
+		run_result r = run_tree(
+		    "vek-ar", {at_file("args")}, extra,
+		    [&] {
+			    int fd = open(fifo.c_str(), O_RDWR);
+			    if (fd < 0 || dup2(fd, STDERR_FILENO) < 0)
+				    _exit(120);
+		    },
+		    [&](pid_t pid) {
+			    for (int i = 0; i < 6000 && tmp_is_empty(); i++)
+				    usleep(1000);
+			    between(pid);
+			    // Until it has ended, left for the caller to reap.
+			    siginfo_t info = {};
+			    while (waitid(P_PID, pid, &info,
+			                  WEXITED | WNOHANG | WNOWAIT) == 0 &&
+			           info.si_pid == 0) {
+				    drain();
+				    usleep(1000);
+			    }
+			    drain();
+		    });
+		close(reader);
+		unlink(fifo.c_str());
+		r.err = trace;
+		return r;
+	}
 };
 
 // Each argument of the file reaches the tool escaped on a line of its own.
@@ -789,6 +837,64 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 			EXPECT_EQ(read_file(note),
 			          "caught " + std::to_string(c.sig) + "\n");
 		}
+	}
+}
+
+// Signals whose default action ends nobody (ignore, stop or continue):
+// the tool's status is ours when they come before it starts or while it
+// runs.
+TEST_F(ResponseFile, SignalsThatEndNobodyLeaveTheToolsStatus)
+{
+	std::vector<int> harmless = {SIGCHLD, SIGURG, SIGWINCH, SIGCONT};
+	for (int sig = 1; sig < VEK_NSIG; sig++)
+		if (vek_ignored_by_default(sig))
+			harmless.push_back(sig);
+	auto send = [&](pid_t pid) {
+		for (int sig : harmless)
+			kill(pid, sig);
+	};
+	std::string ready = path("ready");
+	run_result before = run_held({{"FAKE_TOOL_EXIT", "3"}}, send);
+	run_result during =
+	    run_tree("vek-ar", {at_file("args")},
+	             {{"FAKE_TOOL_EXIT", "3"},
+	              {"FAKE_TOOL_READY", ready},
+	              {"FAKE_TOOL_WAIT", "1"}},
+	             {}, [&](pid_t pid) {
+		             for (int i = 0; i < 6000 && !exists(ready); i++)
+			             usleep(1000);
+		             send(pid);
+	             });
+	for (const run_result &r : {before, during}) {
+		EXPECT_EQ(r.exit_code(), 3) << r.status;
+		EXPECT_EQ(r.out.rfind(seen_tool(tree, "ar") + "\n", 0), 0u);
+	}
+	EXPECT_TRUE(tmp_is_empty());
+}
+
+// Signals taken once the response file is made and before the tool
+// starts: no tool starts, the file goes, and we end by the first taken
+// (of several pending, the lowest number comes first).
+TEST_F(ResponseFile, SignalsBeforeTheToolStartsEndUsWithoutIt)
+{
+	const std::vector<int> cases[] = {
+	    {SIGTERM},
+	    {SIGTERM, SIGUSR2},
+	};
+	// A tool that cannot start tells of any try to start it.
+	write_file(seen_tool(tree, "ar"), "\x7f"
+	                                  "ELF?");
+	for (const auto &sent : cases) {
+		SCOPED_TRACE(sent.size());
+		run_result r = run_held({}, [&](pid_t pid) {
+			for (int sig : sent)
+				kill(pid, sig);
+		});
+		EXPECT_TRUE(WIFSIGNALED(r.status) &&
+		            WTERMSIG(r.status) == sent.back())
+		    << r.status;
+		EXPECT_EQ(r.err.find("Error running"), std::string::npos);
+		EXPECT_TRUE(tmp_is_empty());
 	}
 }
 
