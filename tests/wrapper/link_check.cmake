@@ -3,7 +3,8 @@
 # below, read from its ELF headers.  STATIC says which PROGRAM should be;
 # with VEK_TEST_PROGRAM_DIR set, the program of the same name there is
 # checked instead (another build's, say the static musl one), and whether
-# it is static is taken from the program itself.
+# it is static is taken from the program itself.  GENERIC: built with
+# VEK_GENERIC_POSIX.
 set(expect_static "${STATIC}")
 if(DEFINED ENV{VEK_TEST_PROGRAM_DIR})
   get_filename_component(name "${PROGRAM}" NAME)
@@ -53,6 +54,17 @@ if(HARDEN)
       list(APPEND faults "not ${what}")
     endif()
   endwhile()
+endif()
+# Built with the portable branch of every host shim, a program calls
+# none of Linux's own.
+if(GENERIC)
+  string(REGEX MATCHALL " UND (syscall|openat2|mremap|getauxval)[@\n]"
+    own "${elf}")
+  list(REMOVE_DUPLICATES own)
+  foreach(call ${own})
+    string(REGEX REPLACE " UND ([a-z0-9]*).*" "\\1" call "${call}")
+    list(APPEND faults "calls ${call}")
+  endforeach()
 endif()
 if(faults)
   string(REPLACE ";" "; " faults "${faults}")
