@@ -281,6 +281,17 @@ vek_ignored_by_default(int sig)
 #endif
 }
 
+/*
+ * Whether the kernel sent the signal INFO tells of of its own accord, as a
+ * terminal's keys and hang-up are sent: Linux and FreeBSD say so with
+ * SI_KERNEL.  Elsewhere no signal is known to be the kernel's.
+ */
+#ifdef SI_KERNEL
+#define VEK_SENT_BY_KERNEL(info) ((info)->si_code == SI_KERNEL)
+#else
+#define VEK_SENT_BY_KERNEL(info) ((void)(info), false)
+#endif
+
 /* Not every system defines the core-dump test of a wait status. */
 #ifdef WCOREDUMP
 #define VEK_WCOREDUMP(status) WCOREDUMP(status)

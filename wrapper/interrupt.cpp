@@ -46,9 +46,23 @@ passed_on(int sig)
 }
 
 /*
- * Record a signal taken; whether the tool gets it too.  Blocked, a signal
- * ignored since we started (nohup) is queued all the same: it stays
- * ignored, as the tool, which inherits that, ignores it.
+ * A terminal sends its keys (Ctrl-C, Ctrl-\) and its hang-up to the whole
+ * foreground process group, the tool in it: sent to it again, the second
+ * could end it inside its handler for the first.  The kernel sends these
+ * signals of its own accord in no other way.
+ */
+static bool
+from_the_terminal(const siginfo_t *info)
+{
+	int sig = info->si_signo;
+	return VEK_SENT_BY_KERNEL(info) &&
+	       (sig == SIGINT || sig == SIGQUIT || sig == SIGHUP);
+}
+
+/*
+ * Record a signal taken; whether the tool gets it from us too.  Blocked,
+ * a signal ignored since we started (nohup) is queued all the same: it
+ * stays ignored, as the tool, which inherits that, ignores it.
  */
 static int
 take(const siginfo_t *info)
@@ -59,7 +73,7 @@ take(const siginfo_t *info)
 	if (first_caught == 0)
 		first_caught = sig;
 	caught_flags[sig] = true;
-	return 1;
+	return from_the_terminal(info) ? 0 : 1;
 }
 
 static struct pex_relay relay = {};

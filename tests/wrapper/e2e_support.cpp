@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 int
@@ -57,6 +58,52 @@ run_program(const std::string &exe, const std::vector<std::string> &argv,
 	r.err = read_file(err_path);
 	remove_tree(dir);
 	return r;
+}
+
+int
+run_at_terminal(const std::string &exe, const std::vector<std::string> &argv,
+                const std::map<std::string, std::string> &env,
+                const std::string &cwd,
+                const std::function<void(int)> &at_the_terminal)
+{
+	int master = posix_openpt(O_RDWR | O_NOCTTY), report[2];
+	if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+	    pipe(report) != 0)
+		return -1;
+	std::string terminal = ptsname(master);
+	pid_t leader = fork();
+	if (leader == 0) {
+		// The session's leader, as a shell is: opening the terminal
+		// makes it the session's.
+		int tty = setsid() < 0 ? -1 : open(terminal.c_str(), O_RDWR);
+		if (tty < 0)
+			_exit(120);
+		run_result r = run_program(
+		    exe, argv, env, cwd,
+		    [] {
+			    // Not before the job has the terminal.
+			    int own = open("/dev/tty", O_RDWR);
+			    while (own >= 0 && tcgetpgrp(own) != getpgrp())
+				    usleep(1000);
+		    },
+		    [&](pid_t job) {
+			    setpgid(job, job);
+			    tcsetpgrp(tty, job);
+		    });
+		_exit(write(report[1], &r.status, sizeof r.status) ==
+		              sizeof r.status
+		          ? 0
+		          : 121);
+	}
+	close(report[1]);
+	at_the_terminal(master);
+	int status = -1;
+	if (read(report[0], &status, sizeof status) != sizeof status)
+		status = -1;
+	waitpid(leader, nullptr, 0);
+	close(report[0]);
+	close(master);
+	return status;
 }
 
 std::map<std::string, std::string>

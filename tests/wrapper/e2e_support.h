@@ -32,6 +32,17 @@ run_result run_program(const std::string &exe,
                        const std::function<void()> &before_exec = {},
                        const std::function<void(pid_t)> &while_running = {});
 
+// EXE run as run_program runs it (in CWD), but as a shell runs a job at a
+// terminal: in the foreground process group of a new session's
+// terminal, which is not one of its standard streams.  AT_THE_TERMINAL
+// gets the terminal's other side, where what it writes is typed, while
+// the job runs.  The job's raw wait status, or -1.
+int run_at_terminal(const std::string &exe,
+                    const std::vector<std::string> &argv,
+                    const std::map<std::string, std::string> &env,
+                    const std::string &cwd,
+                    const std::function<void(int)> &at_the_terminal);
+
 // The environment every run starts from: a PATH holding nothing of ours and
 // the sanitizer settings of the test process, with leak checks off (the
 // wrappers free nothing by design).

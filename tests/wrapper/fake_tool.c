@@ -11,6 +11,7 @@
  *   FAKE_TOOL_CATCH=path catch HUP, INT, QUIT and TERM; on one, take a
  *                        moment to clean up, write "caught N" to path and
  *                        die of it
+ *   FAKE_TOOL_ONCE=1     catch them once: a second one ends us at once
  */
 #include <dirent.h>
 #include <signal.h>
@@ -47,15 +48,26 @@ write_note(const char *path, const char *format, ...)
 		exit(96);
 }
 
+/* Catch HUP, INT, QUIT and TERM, before we say we are running. */
+static void
+catch_signals(void)
+{
+	int sig;
+	struct sigaction on;
+	memset(&on, 0, sizeof on);
+	on.sa_handler = on_signal;
+	on.sa_flags = getenv("FAKE_TOOL_ONCE") != NULL ? SA_RESETHAND : 0;
+	for (sig = 1; sig < 16; sig++)
+		if (sig == SIGHUP || sig == SIGINT || sig == SIGQUIT ||
+		    sig == SIGTERM)
+			sigaction(sig, &on, NULL);
+}
+
 /* Wait up to SECONDS; a caught signal ends us as its default would. */
 static void
 wait_for_signal(int seconds, const char *catch_note)
 {
-	int sig, i;
-	for (sig = 1; catch_note != NULL && sig < 16; sig++)
-		if (sig == SIGHUP || sig == SIGINT || sig == SIGQUIT ||
-		    sig == SIGTERM)
-			signal(sig, on_signal);
+	int i;
 	for (i = 0; i < seconds * 100 && caught == 0; i++)
 		usleep(10000);
 	if (caught == 0)
@@ -130,6 +142,8 @@ main(int argc, char **argv)
 	if (getenv("FAKE_TOOL_FDS") != NULL)
 		print_fds();
 	fflush(stdout);
+	if (getenv("FAKE_TOOL_CATCH") != NULL)
+		catch_signals();
 	if (getenv("FAKE_TOOL_READY") != NULL)
 		write_note(getenv("FAKE_TOOL_READY"), "%d\n", (int)getpid());
 	if (getenv("FAKE_TOOL_WAIT") != NULL)

@@ -49,6 +49,17 @@ lines(const std::vector<std::string> &v)
 	return s;
 }
 
+// The parent of process PID, or 0.
+pid_t
+parent_of(pid_t pid)
+{
+	std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+	size_t name_end = stat.rfind(')');
+	return name_end == std::string::npos
+	           ? 0
+	           : atoi(stat.c_str() + name_end + 4);
+}
+
 class WrapperTree : public ScratchTest {
       protected:
 	std::string tree;       // the installed tree, in the scratch directory
@@ -838,6 +849,46 @@ TEST_F(ResponseFile, SignalsReachTheToolAndEndTheWrapperAfterIt)
 			          "caught " + std::to_string(c.sig) + "\n");
 		}
 	}
+}
+
+// At a terminal, Ctrl-C reaches every process of the foreground job, the
+// tool among them: not again from the wrapper, whose second one could end
+// a tool inside its handler for the first.  The tool cleans up as it does
+// when run by hand, and the wrapper ends by the signal after it.  The
+// wrapper is held back, as on a loaded machine, until the tool has taken
+// the key's signal.
+TEST_F(ResponseFile, CtrlCAtATerminalReachesTheToolOnce)
+{
+	write("args", "t lib.a");
+	std::string ready = path("ready"), note = path("caught");
+	auto all = env();
+	all.insert({{"FAKE_TOOL_READY", ready},
+	            {"FAKE_TOOL_WAIT", "60"},
+	            {"FAKE_TOOL_CATCH", note},
+	            {"FAKE_TOOL_ONCE", "1"}});
+	for (const std::string &exe : {seen_tool(tree, "ar"), prog("vek-ar")}) {
+		SCOPED_TRACE(exe);
+		unlink(ready.c_str());
+		unlink(note.c_str());
+		bool wrapped = exe != seen_tool(tree, "ar");
+		int status = run_at_terminal(
+		    exe, {exe, at_file("args")}, all, root, [&](int terminal) {
+			    for (int i = 0; i < 6000 && !exists(ready); i++)
+				    usleep(1000);
+			    pid_t tool = atoi(read_file(ready).c_str());
+			    pid_t wrapper = wrapped ? parent_of(tool) : 0;
+			    if (wrapper > 0)
+				    kill(wrapper, SIGSTOP);
+			    EXPECT_EQ(::write(terminal, "\x03", 1), 1);
+			    usleep(100000);
+			    if (wrapper > 0)
+				    kill(wrapper, SIGCONT);
+		    });
+		EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT)
+		    << status;
+		EXPECT_EQ(read_file(note), "caught 2\n");
+	}
+	EXPECT_TRUE(tmp_is_empty());
 }
 
 // Signals whose default action ends nobody (ignore, stop or continue):
