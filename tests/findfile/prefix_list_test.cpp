@@ -285,24 +285,7 @@ TEST_F(FindInPrefixesTest, FirstAcceptableCandidateWins)
 	     "and-another-level-to-make-it-longer-still/ @/",
 	     "exec/tool", X_OK, "@/exec/tool"},
 	    {"relative name, empty list", "", "tool", X_OK, "(null)"},
-	};
-	for (const lookup_case &c : cases)
-		expect_lookup(c);
-}
-
-TEST_F(FindInPrefixesTest, RelativePrefixesFollowTheCurrentDirectory)
-{
-	ASSERT_EQ(chdir(path("exec").c_str()), 0);
-	prefix_append(&list, "");
-	EXPECT_EQ(lookup("tool", X_OK), "tool");
-	free_list(&list);
-	prefixes_from_string("../none:../second", &list);
-	EXPECT_EQ(lookup("tool", X_OK), "../second/tool");
-}
-
-TEST_F(FindInPrefixesTest, AbsoluteNameIsCheckedAloneOnAccess)
-{
-	static const lookup_case cases[] = {
+	    // An absolute name is checked alone, on access only.
 	    {"executable file", "@/second/", "@/exec/tool", X_OK,
 	     "@/exec/tool"},
 	    {"empty list", "", "@/exec/tool", X_OK, "@/exec/tool"},
@@ -315,6 +298,16 @@ TEST_F(FindInPrefixesTest, AbsoluteNameIsCheckedAloneOnAccess)
 	ASSERT_NE(access("/exec/tool", F_OK), 0) << "the host has /exec/tool";
 	for (const lookup_case &c : cases)
 		expect_lookup(c);
+}
+
+TEST_F(FindInPrefixesTest, RelativePrefixesFollowTheCurrentDirectory)
+{
+	ASSERT_EQ(chdir(path("exec").c_str()), 0);
+	prefix_append(&list, "");
+	EXPECT_EQ(lookup("tool", X_OK), "tool");
+	free_list(&list);
+	prefixes_from_string("../none:../second", &list);
+	EXPECT_EQ(lookup("tool", X_OK), "../second/tool");
 }
 
 // Each candidate handed to record_tried, followed by a space; the one

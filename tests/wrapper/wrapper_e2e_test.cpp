@@ -589,6 +589,17 @@ class ResponseFile : public WrapperTree {
 		return list_dir(tmp).empty();
 	}
 
+	// R wrote OUT (names of response files masked) and ERR, ended with
+	// CODE, and left no file behind.
+	void expect_run(const run_result &r, const std::string &out,
+	                const std::string &err, int code) const
+	{
+		EXPECT_EQ(masked(r.out), out);
+		EXPECT_EQ(r.err, err);
+		EXPECT_EQ(r.exit_code(), code);
+		EXPECT_TRUE(tmp_is_empty());
+	}
+
 	// vek-ar run on a response file with EXTRA, and BETWEEN given its pid
 	// while it waits after making the file and before starting the tool:
 	// the file holds more than a pipe does, and the trace that shows it
@@ -669,12 +680,9 @@ TEST_F(ResponseFile, CarriesTheRebuiltCommandLine)
 		std::vector<std::string> args = {at_file("args")};
 		args.insert(args.end(), c.args_after.begin(),
 		            c.args_after.end());
-		run_result r = run_tree(c.program, args);
-		EXPECT_EQ(masked(r.out),
-		          through_file(c.program + strlen("vek-"), c.written));
-		EXPECT_EQ(r.err, "");
-		EXPECT_EQ(r.exit_code(), 0);
-		EXPECT_TRUE(tmp_is_empty());
+		expect_run(run_tree(c.program, args),
+		           through_file(c.program + strlen("vek-"), c.written),
+		           "", 0);
 	}
 }
 
@@ -740,19 +748,18 @@ TEST_F(ResponseFile, IsRemovedWhateverBecomesOfTheTool)
 TEST_F(ResponseFile, BadAtFilesEndTheRunWithAMessage)
 {
 	make_dir("dir");
-	run_result r = run_tree("vek-ar", {"t", at_file("dir")});
-	EXPECT_EQ(r.err,
-	          prog("vek-ar") + ": error: @-file refers to a directory\n");
-	EXPECT_EQ(r.out, "");
-	EXPECT_EQ(r.exit_code(), 1);
-
 	write("self", "x @" + path("self"));
-	r = run_tree("vek-ar", {at_file("self")});
-	EXPECT_EQ(r.err,
-	          prog("vek-ar") + ": error: too many @-files encountered\n");
-	EXPECT_EQ(r.out, "");
-	EXPECT_EQ(r.exit_code(), 1);
-	EXPECT_TRUE(tmp_is_empty());
+	const struct {
+		const char *file, *error;
+	} cases[] = {
+	    {"dir", "@-file refers to a directory"},
+	    {"self", "too many @-files encountered"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.file);
+		expect_run(run_tree("vek-ar", {"t", at_file(c.file)}), "",
+		           prog("vek-ar") + ": error: " + c.error + "\n", 1);
+	}
 }
 
 TEST_F(ResponseFile, ToolInheritsNoDescriptorOfOurs)
