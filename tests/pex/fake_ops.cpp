@@ -116,8 +116,9 @@ fake_wait_child(struct pex_pipeline *, pid_t pid, int *status,
 }
 
 static int
-fake_make_pipe(struct pex_pipeline *, int fds[2], int)
+fake_make_pipe(struct pex_pipeline *, int fds[2], int binary)
 {
+	fake.binary_flags.push_back(binary);
 	if (++fake.pipes_made == fake.fail_pipe_number) {
 		errno = fake.pipe_errno;
 		return -1;
@@ -148,8 +149,9 @@ fake_reader_from_fd(struct pex_pipeline *, int fd, int)
 }
 
 static FILE *
-fake_writer_from_fd(struct pex_pipeline *, int fd, int)
+fake_writer_from_fd(struct pex_pipeline *, int fd, int binary)
 {
+	fake.binary_flags.push_back(binary);
 	if (fake.writer_fails) {
 		errno = ENOMEM;
 		return nullptr;

@@ -32,8 +32,9 @@ struct fake_backend {
 	std::vector<fake_spawn> spawns;
 	std::vector<fake_wait> waits;
 	std::map<int, int> close_counts;
-	std::set<int> open_fds;   /* made and not yet closed */
-	std::set<int> stream_fds; /* handed over to a stream */
+	std::set<int> open_fds;        /* made and not yet closed */
+	std::set<int> stream_fds;      /* handed over to a stream */
+	std::vector<int> binary_flags; /* of each pipe and writer, in order */
 	int hook_calls = 0;
 
 	/* What to do. */

@@ -260,6 +260,20 @@ TEST_F(PexStreams, OutputReaderReportsAFailedWait)
 	pex_destroy(pipeline);
 }
 
+TEST_F(PexStreams, InputPipeHandsItsBinaryFlagToTheBackend)
+{
+	for (int binary : {0, 1}) {
+		fake_reset();
+		struct pex_pipeline *pipeline = pex_create_with_ops(
+		    PEX_PIPES, "pex-test", nullptr, &fake_pex_ops);
+		FILE *input = pex_open_input_pipe(pipeline, binary);
+		ASSERT_NE(input, nullptr);
+		EXPECT_EQ(fake.binary_flags, std::vector<int>(2, binary));
+		fclose(input);
+		pex_destroy(pipeline);
+	}
+}
+
 TEST_F(PexStreams, FailedWriterClosesBothPipeEnds)
 {
 	fake_reset();
