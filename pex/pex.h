@@ -107,7 +107,9 @@ extern const pex_ops posix_pex_ops;
 /*
  * How a child started with PEX_RELAY_SIGNALS shares our signals, without a
  * handler of ours.  The caller keeps SIGNALS and SIGCHLD blocked from
- * before the child starts until it has been waited for; the child starts
+ * before the child starts until it has been waited for, and gives SIGCHLD
+ * a handler (which then never runs): a system may drop a blocked signal
+ * whose action is to ignore it, as SIGCHLD's is by default.  The child starts
  * with CHILD_MASK as its signal mask, and with the default action for
  * each of CHILD_DEFAULT.  While it is waited for, each of SIGNALS that
  * comes is taken, handed to TAKE and, when TAKE returns nonzero, sent on

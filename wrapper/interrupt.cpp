@@ -46,17 +46,19 @@ passed_on(int sig)
 }
 
 /*
- * A terminal sends its keys (Ctrl-C, Ctrl-\) and its hang-up to the whole
- * foreground process group, the tool in it: sent to it again, the second
- * could end it inside its handler for the first.  The kernel sends these
- * signals of its own accord in no other way.
+ * A terminal sends its keys (Ctrl-C, Ctrl-\) to the whole foreground
+ * process group, and its hang-up to that group or, when we lead the
+ * session, to us alone: sent to the tool again, the second could end it
+ * inside its handler for the first.  The kernel sends these signals of
+ * its own accord in no other way.
  */
 static bool
 from_the_terminal(const siginfo_t *info)
 {
 	int sig = info->si_signo;
 	return VEK_SENT_BY_KERNEL(info) &&
-	       (sig == SIGINT || sig == SIGQUIT || sig == SIGHUP);
+	       (sig == SIGINT || sig == SIGQUIT ||
+	        (sig == SIGHUP && getsid(0) != getpid()));
 }
 
 /*
@@ -78,12 +80,24 @@ take(const siginfo_t *info)
 
 static struct pex_relay relay = {};
 
+static void
+keep_sigchld(int)
+{
+}
+
 void
 interrupt_catch(void)
 {
-	struct sigaction by_default = {};
-	by_default.sa_handler = SIG_DFL;
-	sigaction(SIGCHLD, &by_default, nullptr);
+	/*
+	 * SIGCHLD gets a handler that never runs, for it stays blocked: a
+	 * parent may have had it ignored, which would have the kernel reap
+	 * the tool before its status could be read; and where its action is
+	 * to ignore it, even by default, FreeBSD drops it though blocked,
+	 * and our wait for it would never end.
+	 */
+	struct sigaction kept = {};
+	kept.sa_handler = keep_sigchld;
+	sigaction(SIGCHLD, &kept, nullptr);
 
 	/* The numbers the C library keeps for itself too: sent to us, they
 	 * would end us as any other would, the tool left running. */

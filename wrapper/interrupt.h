@@ -9,12 +9,13 @@
 #define VEK_WRAPPER_INTERRUPT_H
 
 /*
- * Give SIGCHLD its default action back, so that the tool can be waited for
- * even when our parent ignored it.  Then block the signals above (but for
- * those our parent blocked) and SIGCHLD, and have a tool started with
+ * Give SIGCHLD a handler that never runs, so that the tool can be waited
+ * for even when our parent ignored it.  Then block the signals above (but
+ * for those our parent blocked) and SIGCHLD, and have a tool started with
  * PEX_RELAY_SIGNALS start with our parent's mask and get each of them that
- * comes while it runs.  One ignored when we started is neither recorded nor
- * passed on; the tool inherits that.
+ * comes while it runs, unless a terminal sent it to the tool too.  One
+ * ignored when we started is neither recorded nor passed on; the tool
+ * inherits that.
  */
 void interrupt_catch(void);
 
