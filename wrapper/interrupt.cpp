@@ -63,8 +63,9 @@ from_the_terminal(const siginfo_t *info)
 
 /*
  * Record a signal taken; whether the tool gets it from us too.  Blocked,
- * a signal ignored since we started (nohup) is queued all the same: it
- * stays ignored, as the tool, which inherits that, ignores it.
+ * a signal ignored since we started (nohup) may be queued all the same
+ * (Linux keeps it, FreeBSD drops it): it stays ignored, as the tool, which
+ * inherits that, ignores it.
  */
 static int
 take(const siginfo_t *info)
