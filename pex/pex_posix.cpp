@@ -181,6 +181,10 @@ spawn_child(struct pex_pipeline *, int flags, const char *executable,
 		if (rc != 0)
 			*errmsg = "posix_spawn";
 	}
+	/* A C library (musl) puts back the mask it found without the numbers
+	 * it keeps for itself: block them again at once. */
+	if ((flags & PEX_RELAY_SIGNALS) && relay != nullptr)
+		VEK_SIGPROCMASK(SIG_BLOCK, &relay->signals, nullptr);
 
 out_actions:
 	posix_spawn_file_actions_destroy(&actions);
