@@ -5,6 +5,11 @@
  * are cost without use.  Small blocks are carved from chunks by moving a
  * cursor; each large block is a mapping of its own, listed so that free
  * can tell it from a small one.
+ *
+ * Under AddressSanitizer the arena says what is whose: every chunk starts
+ * off-limits, each block is opened for exactly the bytes asked, with at
+ * least one closed byte behind it, and closed again when freed or moved.
+ * The open bytes are then the one record of a block's size.
  */
 #include "support/arena.h"
 
@@ -29,6 +34,10 @@ constexpr size_t MAP_ALIGN = 4096;
 /* From this size on a mapping may be given huge pages: one page fault
  * in place of hundreds. */
 constexpr size_t HUGE_MIN = size_t{2} * 1024 * 1024;
+/* Under the sanitizer a small block takes one byte more than asked, kept
+ * closed: a write just past the block is caught even where the next
+ * block follows at once.  Nothing in other builds. */
+constexpr size_t RED_ZONE = VEK_ASAN ? 1 : 0;
 
 /* The start of each mapped chunk. */
 struct chunk {
@@ -51,11 +60,22 @@ static char *last_block = nullptr;
 static struct chunk *chunks = nullptr; /* the newest first */
 static size_t next_chunk_size = CHUNK_SIZE_MIN;
 static struct large_block *large_blocks = nullptr;
+/* The first chunk is zeroed data, open like all the program's data until
+ * the sanitizer is told otherwise, just before its first block. */
+static bool first_chunk_closed = false;
 
 static size_t
 round_up(size_t size, size_t to)
 {
 	return (size + to - 1) & ~(to - 1);
+}
+
+/* What a small block of SIZE takes from its chunk; one of size 0 takes
+ * room of its own too. */
+static size_t
+carved(size_t size)
+{
+	return size == 0 ? ARENA_ALIGN : round_up(size + RED_ZONE, ARENA_ALIGN);
 }
 
 static void *
@@ -89,6 +109,7 @@ new_chunk(size_t size)
 	cursor = reinterpret_cast<char *>(fresh) +
 	         round_up(sizeof *fresh, ARENA_ALIGN);
 	limit = fresh->end;
+	VEK_POISON(cursor, static_cast<size_t>(limit - cursor));
 	if (next_chunk_size < CHUNK_SIZE_MAX)
 		next_chunk_size *= 2;
 	return true;
@@ -97,7 +118,11 @@ new_chunk(size_t size)
 static void *
 small_block(size_t size)
 {
-	size_t rounded = size == 0 ? ARENA_ALIGN : round_up(size, ARENA_ALIGN);
+	if (VEK_ASAN && !first_chunk_closed) {
+		VEK_POISON(first_chunk, sizeof first_chunk);
+		first_chunk_closed = true;
+	}
+	size_t rounded = carved(size);
 	if (static_cast<size_t>(limit - cursor) < rounded &&
 	    !new_chunk(rounded)) {
 		errno = ENOMEM;
@@ -105,12 +130,13 @@ small_block(size_t size)
 	}
 	last_block = cursor;
 	cursor += rounded;
+	VEK_UNPOISON(last_block, size);
 	return last_block;
 }
 
 /* BLOCK, MAPPED bytes with the caller's part OFFSET bytes in, made the
- * first of the list; the caller's part. */
-static void *
+ * first of the list. */
+static void
 list(struct large_block *block, size_t offset, size_t mapped)
 {
 	block->user = reinterpret_cast<char *>(block) + offset;
@@ -120,7 +146,34 @@ list(struct large_block *block, size_t offset, size_t mapped)
 	if (large_blocks != nullptr)
 		large_blocks->previous = block;
 	large_blocks = block;
+}
+
+/* The bytes of BLOCK's mapping its caller may use. */
+static size_t
+capacity(const struct large_block *block)
+{
+	return block->mapped -
+	       static_cast<size_t>(block->user -
+	                           reinterpret_cast<const char *>(block));
+}
+
+/* BLOCK opened for its caller's SIZE bytes; the rest of its mapping but
+ * the header closed. */
+static void *
+open_large(struct large_block *block, size_t size)
+{
+	VEK_POISON(block + 1, block->mapped - sizeof *block);
+	VEK_UNPOISON(block->user, size);
 	return block->user;
+}
+
+/* BLOCK's mapping given back, its marks cleared first: the addresses may
+ * be mapped again by anyone. */
+static void
+unmap_large(struct large_block *block)
+{
+	VEK_UNPOISON(block, block->mapped);
+	munmap(block, block->mapped);
 }
 
 /* A mapping of its own for SIZE bytes at ALIGNMENT, listed. */
@@ -138,7 +191,8 @@ large_block(size_t size, size_t alignment)
 		errno = ENOMEM;
 		return nullptr;
 	}
-	return list(block, offset, mapped);
+	list(block, offset, mapped);
+	return open_large(block, size);
 }
 
 static struct large_block *
@@ -184,27 +238,10 @@ arena_calloc(size_t count, size_t size)
 	return block;
 }
 
-void
-arena_free(void *block)
-{
-	if (block == nullptr)
-		return;
-	if (block == last_block) {
-		cursor = last_block;
-		last_block = nullptr;
-		return;
-	}
-	struct large_block *large = find_large(block);
-	if (large != nullptr) {
-		unlist(large);
-		munmap(large, large->mapped);
-	}
-}
-
 /*
  * How many bytes from the small block P on may be its own: up to the
- * cursor in the current chunk, else up to the end of its chunk.  Its size
- * is not kept; copying a little more than it held does no harm.
+ * cursor in the current chunk, else up to the end of its chunk; none for
+ * a block not carved here.
  */
 static size_t
 small_extent(const char *p)
@@ -222,6 +259,39 @@ small_extent(const char *p)
 	return 0;
 }
 
+/*
+ * The size of the small block P as far as it is known: its open bytes
+ * under the sanitizer, exactly what was asked; elsewhere its extent, where
+ * a copy of a little more than it held does no harm.
+ */
+static size_t
+small_size(const char *p)
+{
+	return VEK_OPEN_LENGTH(p, small_extent(p));
+}
+
+void
+arena_free(void *block)
+{
+	if (block == nullptr)
+		return;
+	if (block == last_block) {
+		VEK_POISON(last_block,
+		           static_cast<size_t>(cursor - last_block));
+		cursor = last_block;
+		last_block = nullptr;
+		return;
+	}
+	struct large_block *large = find_large(block);
+	if (large != nullptr) {
+		unlist(large);
+		unmap_large(large);
+	} else if constexpr (VEK_ASAN) {
+		/* It stays taken, but closed: a late use is caught. */
+		VEK_POISON(block, small_size(static_cast<char *>(block)));
+	}
+}
+
 /* Grow the large BLOCK to hold SIZE bytes, moving it if need be. */
 static void *
 grow_large(struct large_block *block, size_t size)
@@ -233,7 +303,12 @@ grow_large(struct large_block *block, size_t size)
 		return nullptr;
 	}
 	size_t mapped = round_up(offset + size, MAP_ALIGN);
+	/* What the caller holds, opened again if the block cannot grow. */
+	size_t held = VEK_OPEN_LENGTH(block->user, capacity(block));
 	unlist(block);
+	/* Marks stay with the addresses, not with the pages: cleared before
+	 * the mapping moves or is copied whole. */
+	VEK_UNPOISON(block, block->mapped);
 	void *moved = VEK_REMAP(block, block->mapped, mapped);
 	/* Always so where a mapping cannot be moved. */
 	// cppcheck-suppress knownConditionTrueFalse
@@ -247,10 +322,13 @@ grow_large(struct large_block *block, size_t size)
 	}
 	if (moved == nullptr) {
 		list(block, offset, block->mapped);
+		open_large(block, held);
 		errno = ENOMEM;
 		return nullptr;
 	}
-	return list(static_cast<struct large_block *>(moved), offset, mapped);
+	auto *grown = static_cast<struct large_block *>(moved);
+	list(grown, offset, mapped);
+	return open_large(grown, size);
 }
 
 void *
@@ -260,24 +338,26 @@ arena_realloc(void *block, size_t size)
 		return arena_alloc(size);
 	struct large_block *large = find_large(block);
 	if (large != nullptr) {
-		if (size <=
-		    large->mapped -
-		        static_cast<size_t>(large->user -
-		                            reinterpret_cast<char *>(large)))
-			return block;
-		return grow_large(large, size);
+		if (size > capacity(large))
+			return grow_large(large, size);
+		open_large(large, size);
+		return block;
 	}
 	char *p = static_cast<char *>(block);
 	if (p == last_block && size <= ARENA_SMALL_MAX &&
-	    size <= static_cast<size_t>(limit - p)) {
-		cursor =
-		    p + (size == 0 ? ARENA_ALIGN : round_up(size, ARENA_ALIGN));
+	    size + RED_ZONE <= static_cast<size_t>(limit - p)) {
+		VEK_POISON(p, static_cast<size_t>(cursor - p));
+		cursor = p + carved(size);
+		VEK_UNPOISON(p, size);
 		return block;
 	}
-	size_t extent = small_extent(p);
+	size_t held = small_size(p);
 	void *moved = arena_alloc(size);
-	if (moved != nullptr)
-		memmove(moved, p, size < extent ? size : extent);
+	if (moved != nullptr) {
+		memmove(moved, p, size < held ? size : held);
+		/* The old block stays taken, but closed. */
+		VEK_POISON(p, held);
+	}
 	return moved;
 }
 

@@ -4,6 +4,8 @@
  * large chunks, with no header; large ones get a mapping of their own.
  * The first chunk is part of the program's zeroed data, so a program that
  * allocates little sets nothing up at all.  Not safe for several threads.
+ * Under AddressSanitizer a block is open for exactly the bytes asked, and
+ * closed again once freed or moved, even where its space stays taken.
  */
 #ifndef VEK_SUPPORT_ARENA_H
 #define VEK_SUPPORT_ARENA_H

@@ -315,10 +315,57 @@ vek_ignored_by_default(int sig)
 #include <sanitizer/asan_interface.h>
 #define VEK_POISON(addr, len) ASAN_POISON_MEMORY_REGION(addr, len)
 #define VEK_UNPOISON(addr, len) ASAN_UNPOISON_MEMORY_REGION(addr, len)
+/* How many of the LEN bytes from ADDR on are open before the first one
+ * marked off-limits. */
+static inline size_t
+vek_open_length(const void *addr, size_t len)
+{
+	const void *closed =
+	    __asan_region_is_poisoned(const_cast<void *>(addr), len);
+	return closed == nullptr
+	           ? len
+	           : static_cast<size_t>(static_cast<const char *>(closed) -
+	                                 static_cast<const char *>(addr));
+}
+#define VEK_OPEN_LENGTH(addr, len) vek_open_length(addr, len)
+/*
+ * The sanitizer's runtime hands out blocks of its own from some of the C
+ * library's calls it stands in for (strdup, realpath), and serves every
+ * call made before it has set itself up, which it does before any
+ * constructor of the program runs: code built with the sanitizer must not
+ * run until then.  A malloc of the program's own, not instrumented
+ * itself, passes those to the runtime through the names it keeps for
+ * exactly that.  (GCC ships no header declaring them.)
+ */
+// The runtime's own names: NOLINTBEGIN(bugprone-reserved-identifier)
+// NOLINTBEGIN(cert-dcl37-c,cert-dcl51-cpp)
+extern "C" int __sanitizer_get_ownership(const volatile void *);
+extern "C" void *__interceptor_malloc(size_t);
+extern "C" void *__interceptor_calloc(size_t, size_t);
+extern "C" void *__interceptor_realloc(void *, size_t);
+extern "C" void __interceptor_free(void *);
+// NOLINTEND(cert-dcl37-c,cert-dcl51-cpp)
+// NOLINTEND(bugprone-reserved-identifier)
+#define VEK_NOT_INSTRUMENTED __attribute__((no_sanitize_address))
+#define VEK_AT_SANITIZER_START __attribute__((constructor))
+#define VEK_SANITIZER_OWNS(block) (__sanitizer_get_ownership(block) != 0)
+#define VEK_SANITIZER_MALLOC(size) __interceptor_malloc(size)
+#define VEK_SANITIZER_CALLOC(count, size) __interceptor_calloc(count, size)
+#define VEK_SANITIZER_REALLOC(block, size) __interceptor_realloc(block, size)
+#define VEK_SANITIZER_FREE(block) __interceptor_free(block)
 #else
 #define VEK_ASAN 0
 #define VEK_POISON(addr, len) ((void)(addr), (void)(len))
 #define VEK_UNPOISON(addr, len) ((void)(addr), (void)(len))
+#define VEK_OPEN_LENGTH(addr, len) ((void)(addr), (len))
+#define VEK_NOT_INSTRUMENTED
+#define VEK_AT_SANITIZER_START [[maybe_unused]]
+#define VEK_SANITIZER_OWNS(block) ((void)(block), false)
+#define VEK_SANITIZER_MALLOC(size) ((void)(size), nullptr)
+#define VEK_SANITIZER_CALLOC(count, size) ((void)(count), (void)(size), nullptr)
+#define VEK_SANITIZER_REALLOC(block, size)                                     \
+	((void)(block), (void)(size), nullptr)
+#define VEK_SANITIZER_FREE(block) ((void)(block))
 #endif
 
 #endif
