@@ -1,15 +1,21 @@
-// The programs' allocator, called directly (the tests keep the C library's
-// malloc): blocks are aligned, apart and kept, resized with their
-// contents, and failures come back as null and errno.
+// The programs' allocator, called directly and, as in the programs, as
+// this program's malloc: blocks are aligned, apart and kept, resized with
+// their contents, and failures come back as null and errno.
 #include "support/arena.h"
 
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <limits.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <vector>
+
+#include "support/portability.h"
 
 namespace {
 
@@ -33,6 +39,18 @@ intact(const held &h, unsigned char seed)
 			return false;
 	return true;
 }
+
+// Whether the page holding P is mapped: msync says ENOMEM where it is not.
+bool
+mapped(const void *p)
+{
+	auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+	auto *start = reinterpret_cast<void *>(reinterpret_cast<uintptr_t>(p) &
+	                                       ~(page - 1));
+	return msync(start, 1, MS_ASYNC) == 0;
+}
+
+constexpr size_t LARGE = ARENA_SMALL_MAX + 1;
 
 TEST(Arena, BlocksAreAlignedApartAndKept)
 {
@@ -124,6 +142,140 @@ TEST(Arena, AlignedBlocks)
 		errno = 0;
 		EXPECT_EQ(arena_aligned(alignment, 100), nullptr) << alignment;
 		EXPECT_EQ(errno, EINVAL);
+	}
+}
+
+TEST(Arena, FreeingALargeBlockUnmapsItAndLeavesTheOthersListed)
+{
+	// The newest, a middle one and the oldest unlink differently.
+	for (int freed = 0; freed < 3; freed++) {
+		SCOPED_TRACE(freed);
+		void *blocks[3]; // the newest first, as they are listed
+		for (int i = 2; i >= 0; i--)
+			blocks[i] = arena_alloc(LARGE);
+		arena_free(blocks[freed]);
+		EXPECT_FALSE(mapped(blocks[freed]));
+		// The others are still known as large: they shrink in place,
+		// and go when freed.
+		for (void *block : blocks)
+			if (block != blocks[freed]) {
+				EXPECT_EQ(arena_realloc(block, 100), block);
+			}
+		for (void *block : blocks)
+			if (block != blocks[freed]) {
+				arena_free(block);
+				EXPECT_FALSE(mapped(block));
+			}
+	}
+}
+
+TEST(Arena, CallocZeroesALargeBlockThroughout)
+{
+	// Small elements, many of them, ending just short of a page; the
+	// space written and given back first, so that reused memory would
+	// show.
+	const size_t count = 4, size = 5 * 1024 - 2;
+	void *dirty = arena_alloc(count * size);
+	memset(dirty, 0xff, count * size);
+	arena_free(dirty);
+	auto *block = static_cast<unsigned char *>(arena_calloc(count, size));
+	ASSERT_NE(block, nullptr);
+	for (size_t i = 0; i < count * size; i++)
+		ASSERT_EQ(block[i], 0) << i;
+	memset(block, 1, count * size); // all of it is ours
+	arena_free(block);
+}
+
+TEST(Arena, LatestBlockThatOutgrowsItsChunkMovesWhole)
+{
+	// Grown in place while its chunk has room, then moved.
+	for (int round = 0; round < 1000; round++) {
+		held h = {static_cast<unsigned char *>(arena_alloc(100)), 100};
+		fill(h, 9);
+		void *grown = arena_realloc(h.block, ARENA_SMALL_MAX);
+		ASSERT_NE(grown, nullptr);
+		if (grown == h.block)
+			continue;
+		h.block = static_cast<unsigned char *>(grown);
+		EXPECT_TRUE(intact(h, 9));
+		memset(grown, 1, ARENA_SMALL_MAX); // all of it is ours
+		auto *next = static_cast<unsigned char *>(arena_alloc(1));
+		EXPECT_TRUE(next < h.block ||
+		            next >= h.block + ARENA_SMALL_MAX);
+		return;
+	}
+	FAIL() << "grew in place without end";
+}
+
+TEST(Arena, LargeBlockThatCannotGrowStaysAsItWas)
+{
+	held h = {static_cast<unsigned char *>(arena_alloc(LARGE)), LARGE};
+	fill(h, 3);
+	errno = 0;
+	// More than any address space holds, but not so much that the size
+	// cannot be counted.
+	EXPECT_EQ(arena_realloc(h.block, SIZE_MAX / 4), nullptr);
+	EXPECT_EQ(errno, ENOMEM);
+	EXPECT_TRUE(intact(h, 3));
+	// Still listed: it shrinks in place and goes when freed.
+	EXPECT_EQ(arena_realloc(h.block, 100), h.block);
+	arena_free(h.block);
+	EXPECT_FALSE(mapped(h.block));
+}
+
+TEST(Arena, PosixMemalignReturnsAnErrorNumberAndTheBlock)
+{
+	static const struct {
+		size_t alignment, size;
+		int want;
+	} cases[] = {
+	    {sizeof(void *), 100, 0},
+	    {64, 100, 0},
+	    {4096, LARGE, 0},
+	    {sizeof(void *) / 2, 100, EINVAL}, // a power of two, too small
+	    {24, 100, EINVAL},
+	    {16, SIZE_MAX - 64, ENOMEM},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.alignment);
+		void *block = nullptr;
+		ASSERT_EQ(posix_memalign(&block, c.alignment, c.size), c.want);
+		if (c.want != 0) {
+			EXPECT_EQ(block, nullptr); // untouched
+			continue;
+		}
+		ASSERT_NE(block, nullptr);
+		EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % c.alignment, 0u);
+		memset(block, 1, c.size);
+		free(block);
+	}
+}
+
+TEST(Arena, BlocksOfTheCLibraryResizeAndFreeWhole)
+{
+	// Under the sanitizer these come from its own allocator.
+	char *copy = strdup("kept");
+	copy = static_cast<char *>(realloc(copy, LARGE));
+	ASSERT_NE(copy, nullptr);
+	EXPECT_STREQ(copy, "kept");
+	free(copy);
+	char *resolved = realpath("/", nullptr);
+	ASSERT_NE(resolved, nullptr);
+	free(resolved);
+}
+
+TEST(Arena, OverrunsAreReportedUnderTheSanitizer)
+{
+	if (!VEK_ASAN)
+		GTEST_SKIP() << "built without AddressSanitizer";
+	static const struct {
+		size_t size, past;
+	} cases[] = {{16, 24}, {20000, 100}, {0, 1}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.size);
+		auto *block = static_cast<char *>(arena_alloc(c.size));
+		EXPECT_DEATH(memset(block, 1, c.size + c.past),
+		             "AddressSanitizer");
 	}
 }
 
