@@ -12,7 +12,7 @@ set -eu
 
 seconds=${1:-10}
 [ $# -gt 0 ] && shift
-targets=${*:-fuzz_argv_roundtrip fuzz_argv_expand fuzz_split_path fuzz_relative_prefix}
+targets=${*:-fuzz_argv_roundtrip fuzz_argv_expand fuzz_split_path fuzz_relative_prefix fuzz_arena}
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${VEK_FUZZ_BUILD_DIR:-$top/build-fuzz}
@@ -43,6 +43,12 @@ seed fuzz_relative_prefix \
     '/opt/tc/bin/vek-ar\0/usr/local/bin/\0/usr/local/lib/vek14/vek/' \
     'vek-ar\0/usr/local/bin/\0/usr/local/\0/a::/b/' \
     '/usr//local/bin/vek-ar\0/usr/local/bin\0lib/\0'
+# Records of five bytes; see fuzz_arena.cpp.  Small blocks grown, freed
+# and carved again; aligned ones; calloc's and large ones resized.
+seed fuzz_arena \
+    '\000\000\001\050\000\000\001\000\020\000\002\000\001\000\010\003\001\000\000\000\000\002\000\001\000' \
+    '\004\002\024\000\001\005\003\030\000\001\004\004\004\001\000\005\005\010\007\000' \
+    '\001\040\003\001\002\002\000\003\100\000\002\000\000\010\000\000\001\002\000\000'
 
 mkdir -p "$build/fuzz/artifacts"
 status=0
