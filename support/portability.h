@@ -142,6 +142,8 @@ vek_read_uid_map(char *buf, size_t size)
 static inline const char *
 vek_exec_name(void)
 {
+	/* The aux vector holds pointers as integers. */
+	// NOLINTNEXTLINE(performance-no-int-to-ptr)
 	return reinterpret_cast<const char *>(getauxval(AT_EXECFN));
 }
 #define VEK_EXEC_NAME() vek_exec_name()
