@@ -179,8 +179,7 @@ interrupt_die(int sig, int otherwise)
 	/* Not raise, which refuses the C library's own numbers; in a
 	 * program of one thread it comes to the same. */
 	kill(getpid(), sig);
-	/* Still here: the signal ends nobody after all (a number the C
-	 * library would not let us restore), and what the tool said
-	 * stands. */
+	/* Still here: on this system the signal ends nobody, and what the
+	 * tool said stands. */
 	_exit(otherwise);
 }

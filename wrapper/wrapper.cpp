@@ -122,7 +122,7 @@ lookup(const struct prefix_list *list, const char *name, int mode,
 	           : find_in_prefixes_hooked(list, name, mode, &hooks);
 }
 
-/* Where the file PATH lies, if it can be looked at. */
+/* Which file a path names: its device and inode, if it could be looked at. */
 struct file_id {
 	bool known;
 	dev_t device;
