@@ -100,7 +100,15 @@ if(VEK_STATIC AND VEK_PIE_PROGRAMS)
   set(CMAKE_REQUIRED_LINK_OPTIONS -static-pie)
   set(vek_probe "
 #include <sys/auxv.h>
-int main(void) { return getauxval(AT_BASE) != 0; }")
+int main(void) {
+#ifdef __FreeBSD__
+  unsigned long base = 0;
+  elf_aux_info(AT_BASE, &base, sizeof base);
+  return base != 0;
+#else
+  return getauxval(AT_BASE) != 0;
+#endif
+}")
   if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
     check_c_source_compiles("${vek_probe}" VEK_HAVE_STATIC_PIE)
   else()
