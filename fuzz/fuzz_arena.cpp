@@ -151,6 +151,15 @@ take(int at, void *block, size_t size, size_t alignment, bool carved,
 	slots[at] = {p, size, seed, carved};
 }
 
+/* BLOCK, handed out for SIZE bytes at ALIGNMENT asked, taken into slot
+ * AT: aligned at least as any block is, and carved unless mapped. */
+static void
+take_aligned(int at, void *block, size_t size, size_t alignment)
+{
+	take(at, block, size, alignment < ARENA_ALIGN ? ARENA_ALIGN : alignment,
+	     size <= ARENA_SMALL_MAX && alignment <= ARENA_ALIGN, false);
+}
+
 static void
 drop(int at)
 {
@@ -242,11 +251,7 @@ step(const uint8_t *record)
 		else if (size >= IMPOSSIBLE)
 			refused(block, ENOMEM);
 		else
-			take(at, block, size,
-			     alignment < ARENA_ALIGN ? ARENA_ALIGN : alignment,
-			     size <= ARENA_SMALL_MAX &&
-			         alignment <= ARENA_ALIGN,
-			     false);
+			take_aligned(at, block, size, alignment);
 		break;
 	}
 	default: {
@@ -260,11 +265,7 @@ step(const uint8_t *record)
 			      "impossible request not refused");
 		} else {
 			check(error == 0, "posix_memalign failed");
-			take(at, block, size,
-			     alignment < ARENA_ALIGN ? ARENA_ALIGN : alignment,
-			     size <= ARENA_SMALL_MAX &&
-			         alignment <= ARENA_ALIGN,
-			     false);
+			take_aligned(at, block, size, alignment);
 		}
 		break;
 	}
